@@ -1,0 +1,167 @@
+// The interpreter state: one per running script, allocated by the host as a
+// movable global memory block of STATE_SIZE bytes and locked by the library
+// for the duration of each entry. It holds every table the script uses.
+//
+// Each section below is owned by one module; fields are added to the owning
+// section only. Pointers stored here are valid only while the state is locked
+// (one library entry), except pointers to blocks the state itself owns.
+#pragma once
+#include <windows.h>
+#include <cstdint>
+#include "cell.h"
+#include "keywords.h"
+
+constexpr uint32_t STATE_SIZE        = 83384;
+constexpr uint32_t INTERFACE_VERSION = 0x13;
+constexpr int      TOKEN_BUF         = 2050;
+constexpr int      LINE_BUF          = 2050;
+constexpr int      MAX_SCOPES        = 101;
+constexpr int      MAX_STRUCT        = 101;
+constexpr int      MAX_UDF           = 512;
+constexpr int      UDF_BLOCK         = 16;
+constexpr int      MAX_FILES         = 128;
+constexpr int      MAX_BINBUF        = 128;
+constexpr int      MAX_DLLSTRUCT     = 128;
+constexpr int      MAX_CALLBACKS     = 512;
+constexpr int      MAX_LIBS          = 10;
+constexpr int      MAX_EXTENDERS     = 32;
+constexpr int      MAX_EXTFUNCS      = 751;
+constexpr int      MAX_DDE           = 10;
+constexpr int      DETAIL_SIZE       = 1025;
+
+// Host-notification option bits (DLLServices 3 and 60).
+enum : uint32_t { HN_PERLINE = 1, HN_FILECHANGE = 2, HN_ERRORS = 4 };
+
+// One structure-stack entry (see exec.h for kinds and statuses).
+struct StructEntry {
+    uint16_t kind;
+    uint32_t resume;       // resume position (Switch: high 16 bits of the value)
+    uint32_t linePos;      // position of the line that opened the entry
+    void*    caller;       // script buffer handle executing at push time
+    uint16_t script;       // script / UDF index, 65535 = main script
+    uint16_t inUdf;
+    uint8_t  status;
+    uint8_t  savedLoop;
+    uint16_t var;          // For/ForEach: loop variable slot; Switch: low 16 bits; frames: returned flag
+    uint16_t tempVar;      // ForEach: hidden collection variable
+};
+
+struct UdfRecord;          // exec.h
+
+struct State {
+    // ---- value model (heap.cpp, vars.cpp, arrays.cpp, cells.cpp) ----
+    uint8_t*   heapBase;        // string heap region (reserved by the host)
+    uint64_t   heapReserved;    // bytes reserved at heapBase
+    uint64_t   heapCommitted;   // bytes committed ("Total memory allocated for strings")
+    uint64_t   heapEnd;         // offset of the end marker
+    HGLOBAL    varTable;        // current scope's variable table
+    VarSlot*   vars;            // locked address of varTable
+    uint16_t   varSlots;        // slot count of the current table
+    uint16_t   varUsed;         // slots in use (high-water mark)
+    uint16_t   level;           // current scope level
+    uint16_t   pad0;
+    uint32_t   scopeSerialCounter;
+    uint32_t   curSerial;
+    uint32_t   curTick;
+    ScopeFrame frames[MAX_SCOPES];
+
+    // ---- tokenizer (tokenizer.cpp, keywords.cpp) ----
+    char*      prog;            // read position in the current line
+    char*      tokStart;        // where the current token began (for putback)
+    int32_t    delimType;       // token kind (TK_*)
+    uint32_t   tok;             // token code of a keyword token
+    uint8_t    unaryAmp;        // current "&" stands where an operand is expected
+    uint8_t    ptrPrefix;       // a "*" pointer prefix precedes the name being read
+    uint8_t    ptrPersistent;   // PtrPersistent is reading its argument
+    uint8_t    makePointer;     // ?makepointer / PtrGlobalDefine reads its argument
+    uint32_t   prevTok;         // code of the previous keyword token (9999 none)
+    int32_t    prevDelim;       // kind of the previous token
+    char       token[TOKEN_BUF];
+
+    // ---- evaluator (eval.cpp, convert.cpp, numtext.cpp) ----
+    int32_t    decimals;        // Decimals setting, default -1
+
+    // ---- executor (exec*.cpp) ----
+    StructEntry stack[MAX_STRUCT];
+    uint32_t   stackCount;
+    uint8_t    loopFlag;
+    int8_t     pendingIf;       // -1 none, 0 false, 1 true
+    uint8_t    inDefinition;    // between #Define... and #End...
+    uint8_t    inExecute;
+    uint8_t    inUdf;           // the running buffer is a function body
+    uint8_t    stopRequest;
+    uint8_t    stopShowMsg;
+    uint8_t    traceOn;
+    uint8_t    debugOut;
+    uint8_t    executeMode;     // IntControl 87: 0 OK/Cancel box, 1 OK box, 2 silent
+    uint16_t   curUdf;          // running function record, 65535 = main script
+    uint16_t   udfCount;
+    uint16_t   udfNesting;
+    UdfRecord* udfBlocks[MAX_UDF / UDF_BLOCK];
+    HGLOBAL    curBuffer;       // script buffer being executed
+    uint32_t   curLinePos;      // position of the current line
+    uint32_t   curStmtPos;      // position of the current statement
+    uint32_t   nextPos;         // position of the next line
+    int32_t    traceEvent;
+    int32_t    traceOutcome;
+    char       line[LINE_BUF];  // current line
+    char       curFile[MAX_PATH];
+    void*      forEachSlots[MAX_STRUCT];
+
+    // ---- loading and host entry (host.cpp, loader.cpp, dispatch.cpp, services.cpp) ----
+    HWND       hostWnd;
+    HWND       ownerWnd;
+    const KeywordRec* hostFuncs;   // host function table (ends with nameLen 0)
+    uint64_t   hostValue;          // host entry for host functions and notifications
+    uint32_t   options;            // bit 0 #include processing, bit 1 run-time #include
+    uint32_t   hostNotify;         // HN_* bits
+    uint32_t   callDepth;
+    uint32_t   lastResult;         // last line-loop result code
+    uint32_t   lastPos;            // last buffer position
+    HGLOBAL    lastBuffer;
+    char       hostId1[20];
+    char       hostId2[20];
+    const char* hostText;          // request 3: kept by pointer
+    int32_t    winVersion;
+    uint8_t    sounds;
+    uint8_t    prettyDialogs;
+    uint8_t    pendingLineTooLong; // line reader: 3722 pending
+    uint8_t    pad1;
+    uint32_t   codePage;           // code page for ANSI/wide conversion (CP_ACP)
+
+    // ---- errors (errors*.cpp) ----
+    uint16_t   err;             // current error number, 0 none
+    uint16_t   savedErr;
+    uint16_t   lastErr;         // what LastError returns
+    uint16_t   pendingErr;      // injected error raised before the next statement
+    int32_t    errorMode;       // 0 @OFF, 1 @CANCEL, 2 @NOTIFY
+    int32_t    cancelMode;      // IntControl 72
+    int32_t    errHandlerMode;  // IntControl 73
+    char       cancelFunc[31];
+    char       errFunc[31];
+    uint16_t   userCode;
+    char       userText[256];
+    char*      detail;          // detail block (DETAIL_SIZE bytes) or nullptr
+    uint8_t    noDialogs;       // DLLServices 23
+    uint8_t    pad2[7];
+    char       msgLog[MAX_PATH];
+    void*      reportCb;        // console hosts: receives error reports as text
+    void*      reportCtx;
+
+    // ---- native interop tables (later families) ----
+    HANDLE     files[MAX_FILES];
+    HGLOBAL    binbufs[MAX_BINBUF];
+    void*      dllStructs[MAX_DLLSTRUCT];
+    void*      callbacks[MAX_CALLBACKS];
+    HMODULE    libs[MAX_LIBS];
+    HMODULE    extenders[MAX_EXTENDERS];
+    int32_t    extLevel[MAX_EXTENDERS];
+    uint32_t   extPrivate[MAX_EXTENDERS];
+    KeywordRec extFuncs[MAX_EXTFUNCS];
+    uint32_t   nNextExtEntry;
+    void*      dde[MAX_DDE];
+};
+static_assert(sizeof(State) <= STATE_SIZE, "the state must fit in the block the host allocates");
+
+// The module handle of the library (set by DllMain).
+extern HINSTANCE g_hInst;

@@ -1,0 +1,64 @@
+// Value cells, variables, scopes, variable pointers and arrays.
+#pragma once
+#include "state.h"
+#include "heap.h"
+
+// ---- cells ----
+enum : uint32_t {
+    CM_BARE = 1, CM_VARBOUND = 2, CM_ELEMENT = 3,     // mode, low four bits
+    CC_LEVEL_FROM_SLOT = 0x100, CC_DUPSTRINGS = 0x200, CC_VARIANT = 0x400, CC_ADDREF = 0x800,
+    CR_KEEPVARIANT = 0x100, CR_KEEPARRAY = 0x200,
+};
+void cell_init(Cell* c, int32_t value = 0);          // INT value, no strings, slot none
+// Copies src to dst (dst is overwritten, not released). For mode CM_ELEMENT only
+// bytes 0-55 of src are read; CM_VARBOUND copies the ref/slot/level fields.
+// Returns false (error set) when a string could not be duplicated.
+bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t slotArg = SLOT_NONE);
+void cell_release(State* st, Cell* c, uint32_t opts);
+
+bool cell_set_int(State* st, Cell* c, int32_t v);     // release old contents first
+bool cell_set_int64(State* st, Cell* c, int64_t v);   // INT when it fits? no: always INT64
+bool cell_set_float(State* st, Cell* c, double v);
+bool cell_set_str(State* st, Cell* c, const char* s, size_t len);     // 3096 on failure
+bool cell_set_wstr(State* st, Cell* c, const wchar_t* s, size_t len); // 3096 on failure
+const char*    cell_str(State* st, const Cell* c);    // ANSI text of a STRING cell ("" if none)
+const wchar_t* cell_wstr(State* st, const Cell* c);   // wide text of a UNICODE cell
+
+// Appends the type-name texts ("INT", "STRING/UNICODE", ...) of a type word.
+void type_name(uint32_t type, char* out, size_t size);
+
+// ---- variables ----
+uint16_t var_lookup(State* st, const char* name);              // any type; SLOT_NONE if absent
+extern "C" int find_var(State* st, const char* name, int report);   // -1 + 3051/3052
+// Creates (or reuses) a slot for a lower-cased name; 3097 when full.
+uint16_t var_create(State* st, const char* lname, uint32_t type);
+VarSlot* var_slot(State* st, uint16_t index);
+// Stores a copy of `value` (strings duplicated, array referenced) in the slot,
+// releasing the old value. False (error set) on failure; the old value stays then.
+bool var_assign(State* st, uint16_t index, const Cell* value);
+// Reads a variable into a fresh result cell (strings duplicated, slot recorded).
+bool var_read(State* st, uint16_t index, Cell* out);
+void var_drop(State* st, uint16_t index);                       // releases and frees the slot
+
+// ---- scopes ----
+// Makes `table` (slots entries) the current scope one level up. False: 3353-like failure set by caller.
+bool scope_push(State* st, HGLOBAL table, uint16_t slots);
+void scope_pop(State* st);
+void scope_start(State* st, HGLOBAL table, uint16_t slots);     // level 0 (request 2)
+
+// ---- variable pointers ----
+// Writes "#VAR$PTR#..." for a variable of the current scope; returns its length.
+int  varptr_format(State* st, uint16_t level, const char* name, char* out, size_t size);
+// Validates a pointer text; 0 or 3813/3814. Fills level and the lower-cased name.
+int  varptr_parse(State* st, const char* text, uint16_t* level, char* name);
+
+// ---- arrays ----
+extern "C" uint32_t CreateMyArray(State* st, Cell* cell, uint32_t d1, uint32_t d2, uint32_t d3,
+                                  uint32_t d4, uint32_t d5, uint32_t flags, uint32_t count);
+inline Cell* arr_elem(ArrayHdr* a, uint32_t i) {
+    return reinterpret_cast<Cell*>(a->elements + static_cast<size_t>(i) * ELEMENT_SIZE);
+}
+// Flat index of 0-based subscripts; 0 or 1635/1636/1637/1710.
+int  arr_flat_index(const ArrayHdr* a, const int64_t* subs, int n, uint32_t* flat);
+void arr_addref(ArrayHdr* a);
+void arr_release(State* st, ArrayHdr* a);   // last reference frees elements and block
