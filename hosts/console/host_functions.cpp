@@ -1,0 +1,78 @@
+#include "host_functions.h"
+#include <cstring>
+#include <string>
+#include "streams.h"
+
+namespace {
+
+enum HostFn : uint32_t { FN_STDOUT = 0, FN_STDERR = 1, FN_STDIN = 2 };
+
+// Argument type 5 asks the library for a wide string, so any value (number,
+// ANSI or wide text) arrives as UTF-16 formatted by the library's own rules.
+constexpr uint64_t AT_WIDE_1 = 5;
+
+KelFunction make_fn(uint32_t code, uint64_t types, uint32_t required, const char* name)
+{
+    KelFunction f{};
+    f.code = code;
+    f.cls = 2;                             // a function
+    f.argTypes = types;
+    f.value = required;                    // no optional arguments
+    f.nameLen = (uint16_t)strlen(name);
+    memcpy(f.name, name, f.nameLen);
+    return f;
+}
+
+const KelFunction kTable[] = {
+    make_fn(FN_STDOUT, AT_WIDE_1, 1, "stdout"),
+    make_fn(FN_STDERR, AT_WIDE_1, 1, "stderr"),
+    make_fn(FN_STDIN, 0, 0, "stdin"),
+    KelFunction{},                        // nameLen 0 ends the table
+};
+
+int64_t answer_int(KelAnswer answer, KelServices* sv, int32_t v)
+{
+    KelValue r{};
+    r.type = 1;                            // INT
+    r.ival = v;
+    return answer(0, 0, sv, &r);
+}
+
+int64_t answer_text(KelAnswer answer, KelServices* sv, const std::wstring& text)
+{
+    KelValue r{};
+    r.type = 0x80;                         // UNICODE
+    r.wstr = text.c_str();
+    return answer(0, 0, sv, &r);
+}
+
+const wchar_t* arg_text(const KelValue* args, int64_t n, int i)
+{
+    if (!args || i >= n || !(args[i].type & 0x80) || !args[i].wstr) return L"";
+    return args[i].wstr;
+}
+
+} // namespace
+
+const KelFunction* host_function_table() { return kTable; }
+
+int64_t host_entry(HWND, void*, uint32_t, int32_t request, void* p1, KelServices* services, void*,
+                   void* p4, int64_t n, void*)
+{
+    if (request < 0) return 0;             // notifications: kel.exe asks for none
+    KelAnswer answer = reinterpret_cast<KelAnswer>(p1);
+    const KelValue* args = static_cast<const KelValue*>(p4);
+    if (!answer || !services) return -3;
+    switch (request) {
+    case FN_STDOUT:
+        return answer_int(answer, services, std_out().write_line(arg_text(args, n, 0)) ? 1 : 0);
+    case FN_STDERR:
+        return answer_int(answer, services, std_err().write_line(arg_text(args, n, 0)) ? 1 : 0);
+    case FN_STDIN: {
+        std::wstring line;
+        std_in().read_line(line);          // at the end of input the answer is ""
+        return answer_text(answer, services, line);
+    }
+    }
+    return -3;
+}

@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""Runs one KEL script with kel.exe under Wine and checks it against the
+expectations written inside it as comment lines:
+
+    ; expect: <text>          next expected line of stdout (in order). The whole
+                              stdout must equal these lines; line ends are
+                              normalised and trailing blank lines ignored.
+                              No expect lines means stdout must be empty.
+    ; expect exit: N          exit status of kel.exe (default 0)
+    ; expect stderr: <text>   a substring that must appear in stderr (each one)
+    ; args: a b "c d"         script arguments (shell-like quoting; lines add up)
+    ; stdin: <line>           one line of standard input (lines add up)
+    ; timeout: N              seconds before the run counts as hung (default 120)
+    ; mismatch: <text>        harness self-test: the expectations above are
+                              deliberately wrong; the test passes only when the
+                              harness reports a mismatch whose text contains
+                              <text> (each such line must match)
+
+A directive is a whole line: optional blanks, ";", optional blanks, the
+keyword. The text after "expect:" loses exactly one leading blank, so
+"; expect:" alone expects an empty line.
+
+Expectations may also come from a sidecar file (--sidecar) holding the same
+directive lines, for scripts such as the examples that should read cleanly.
+
+The script runs with its own directory as the working directory (so relative
+#include names and fixture files next to it are found). Scratch files belong
+in the folder named by the environment variable KEL_TEST_TEMP, a fresh
+per-test folder under the build tree.
+
+Command-line mode (--cli) runs kel.exe with the arguments after "--" instead
+of a script, for checks of kel.exe's own usage and file errors.
+
+Exit status: 0 pass, 1 mismatch, 2 the harness could not run the test.
+"""
+import argparse
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+
+DIRECTIVE = re.compile(r'^[ \t]*;[ \t]*(expect exit|expect stderr|expect|args|stdin|timeout|mismatch)[ \t]*:(.*)$',
+                       re.IGNORECASE)
+
+
+class HarnessError(Exception):
+    """The test could not be run (as opposed to a failed expectation)."""
+
+
+def decode_script(data):
+    """Text of a script file in any of the encodings kel.exe accepts."""
+    if data[:2] in (b'\xff\xfe', b'\xfe\xff'):
+        return data.decode('utf-16')
+    if data[:3] == b'\xef\xbb\xbf':
+        return data[3:].decode('utf-8', errors='replace')
+    try:
+        return data.decode('utf-8')
+    except UnicodeDecodeError:
+        return data.decode('cp1252', errors='replace')
+
+
+class Expectations:
+    def __init__(self):
+        self.stdout = []
+        self.stdout_has = []
+        self.exit = 0
+        self.stderr = []
+        self.args = []
+        self.stdin = []
+        self.timeout = 120
+        self.mismatch = []
+
+    def read(self, text, origin):
+        for number, line in enumerate(text.splitlines(), 1):
+            m = DIRECTIVE.match(line.rstrip('\r'))
+            if not m:
+                continue
+            key = m.group(1).lower()
+            value = m.group(2)
+            if key == 'expect':
+                self.stdout.append(value[1:] if value.startswith(' ') else value)
+            elif key == 'expect exit':
+                try:
+                    self.exit = int(value.strip())
+                except ValueError:
+                    raise HarnessError(f'{origin}:{number}: "expect exit" needs a number')
+            elif key == 'expect stderr':
+                self.stderr.append(value.strip())
+            elif key == 'args':
+                self.args += shlex.split(value)
+            elif key == 'stdin':
+                self.stdin.append(value[1:] if value.startswith(' ') else value)
+            elif key == 'timeout':
+                self.timeout = int(value.strip())
+            elif key == 'mismatch':
+                self.mismatch.append(value.strip())
+
+
+def wine_path(path):
+    """A Unix path as Wine's Z: drive spells it."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def normalise_lines(data):
+    text = data.decode('utf-8', errors='replace').replace('\r\n', '\n').replace('\r', '\n')
+    lines = text.split('\n')
+    while lines and lines[-1] == '':
+        lines.pop()
+    return lines
+
+
+def compare(exp, status, out, err):
+    """The list of mismatches between a run and its expectations."""
+    problems = []
+    got = normalise_lines(out)
+    if exp.stdout is not None and got != exp.stdout:
+        width = max(len(got), len(exp.stdout))
+        diff = []
+        for i in range(width):
+            e = exp.stdout[i] if i < len(exp.stdout) else None
+            g = got[i] if i < len(got) else None
+            mark = '  ' if e == g else '! '
+            diff.append(f'{mark}{i + 1:3}  expected: {"<none>" if e is None else repr(e)}')
+            if e != g:
+                diff.append(f'         got:      {"<none>" if g is None else repr(g)}')
+        problems.append('stdout differs:\n' + '\n'.join(diff))
+    if status != exp.exit:
+        problems.append(f'exit status: expected {exp.exit}, got {status}')
+    out_text = '\n'.join(got)
+    for needle in exp.stdout_has:
+        if needle not in out_text:
+            problems.append(f'stdout lacks: {needle!r}')
+    err_text = err.decode('utf-8', errors='replace').replace('\r\n', '\n')
+    for needle in exp.stderr:
+        if needle not in err_text:
+            problems.append(f'stderr lacks: {needle!r}')
+    return problems
+
+
+def run(cmd, exp, cwd, env):
+    feed = ''.join(line + '\r\n' for line in exp.stdin).encode('utf-8')
+    try:
+        p = subprocess.run(cmd, input=feed, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                           cwd=cwd, env=env, timeout=exp.timeout)
+    except subprocess.TimeoutExpired as e:
+        return None, e.stdout or b'', e.stderr or b''
+    except OSError as e:
+        raise HarnessError(f'cannot start {cmd[0]}: {e}')
+    return p.returncode, p.stdout, p.stderr
+
+
+def main():
+    ap = argparse.ArgumentParser(description='Run one KEL script test.')
+    ap.add_argument('--runner', required=True, help='program that runs Windows executables (tools/wine-run)')
+    ap.add_argument('--kel', required=True, help='path of kel.exe')
+    ap.add_argument('--sidecar', help='file with further directive lines')
+    ap.add_argument('--temp', help='scratch folder for the test (emptied first)')
+    ap.add_argument('--cli', action='store_true', help='run kel.exe with the arguments after -- (no script)')
+    ap.add_argument('--expect-exit', type=int, default=None)
+    ap.add_argument('--expect-stderr', action='append', default=[])
+    ap.add_argument('--expect', action='append', default=[], help='expected stdout line (--cli)')
+    ap.add_argument('--expect-stdout-has', action='append', default=[], help='stdout substring (--cli)')
+    ap.add_argument('--cwd', help='working directory (--cli)')
+    ap.add_argument('script', nargs='?')
+    ap.add_argument('rest', nargs=argparse.REMAINDER)
+    a = ap.parse_args()
+
+    try:
+        exp = Expectations()
+        env = dict(os.environ)
+        if a.temp:
+            shutil.rmtree(a.temp, ignore_errors=True)
+            os.makedirs(a.temp, exist_ok=True)
+            env['KEL_TEST_TEMP'] = wine_path(a.temp)
+
+        if a.cli:
+            args = a.rest[1:] if a.rest[:1] == ['--'] else a.rest
+            if a.script is not None:
+                args = ([] if a.script == '--' else [a.script]) + args
+            exp.stdout = a.expect if a.expect or not a.expect_stdout_has else None
+            exp.stdout_has = a.expect_stdout_has
+            exp.exit = 2 if a.expect_exit is None else a.expect_exit
+            exp.stderr = a.expect_stderr
+            cmd = [a.runner, a.kel] + args
+            cwd = a.cwd or os.getcwd()
+            label = 'kel ' + ' '.join(args)
+        else:
+            if not a.script:
+                raise HarnessError('no script given')
+            try:
+                with open(a.script, 'rb') as f:
+                    exp.read(decode_script(f.read()), a.script)
+                if a.sidecar:
+                    with open(a.sidecar, 'rb') as f:
+                        exp.read(decode_script(f.read()), a.sidecar)
+            except OSError as e:
+                raise HarnessError(str(e))
+            cmd = [a.runner, a.kel, wine_path(a.script)] + exp.args
+            cwd = os.path.dirname(os.path.abspath(a.script))
+            label = a.script
+
+        status, out, err = run(cmd, exp, cwd, env)
+        if status is None:
+            problems = [f'timed out after {exp.timeout} s']
+        else:
+            problems = compare(exp, status, out, err)
+    except HarnessError as e:
+        print(f'harness: {e}', file=sys.stderr)
+        return 2
+
+    report = '\n'.join(problems)
+    if exp.mismatch:
+        # Self-test of the harness: the mismatch must be found and described.
+        missing = [m for m in exp.mismatch if m not in report]
+        if problems and not missing:
+            print(f'PASS (mismatch detected as intended): {label}\n{report}')
+            return 0
+        print(f'FAIL: {label}: the harness did not report the intended mismatch')
+        for m in missing:
+            print(f'  not reported: {m!r}')
+        print(report or '  (the run matched every expectation)')
+        return 1
+
+    if not problems:
+        return 0
+    print(f'FAIL: {label}')
+    print(report)
+    print('---- stdout ----')
+    print(out.decode('utf-8', errors='replace').rstrip())
+    print('---- stderr ----')
+    print(err.decode('utf-8', errors='replace').rstrip())
+    return 1
+
+
+if __name__ == '__main__':
+    sys.exit(main())
