@@ -19,6 +19,16 @@ inline wchar_t* heap_wptr(State* st, uint64_t h);
 uint64_t heap_strdup(State* st, const char* s, size_t len);
 uint64_t heap_wstrdup(State* st, const wchar_t* s, size_t len);
 
+// The allocator's boxes ("INTERNAL DYNALLOC ERROR", "VMalloc error - VirtualAlloc
+// failed") go through this hook when it is set, instead of a message box
+// (unit tests capture them; a host could log them). Process-wide.
+typedef void (*HeapBoxHook)(const char* title, const char* text);
+extern HeapBoxHook g_heapBoxHook;
+
+// Walks every block and the free list and checks the boundary tags, sizes,
+// links and the rover. True when consistent; otherwise `why` says what failed.
+bool heap_check(State* st, char* why, size_t size);
+
 #include "state.h"
 inline char*    heap_ptr(State* st, uint64_t h)  { return reinterpret_cast<char*>(st->heapBase + h); }
 inline wchar_t* heap_wptr(State* st, uint64_t h) { return reinterpret_cast<wchar_t*>(st->heapBase + h); }
