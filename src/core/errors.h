@@ -3,13 +3,20 @@
 #include "state.h"
 
 enum : int { SEV_MODERATE = 0, SEV_MINOR = 1, SEV_FATAL = 13 };
+enum : int { EM_OFF = 0, EM_CANCEL = 1, EM_NOTIFY = 2 };   // ErrorMode values
 
 inline void err_set(State* st, uint16_t n) { st->err = n; }
 // Appends a detail text to the detail block (separator from the second on).
 void err_detail(State* st, const char* text);
 // Appends the message `id` formatted with printf arguments.
 void err_detailf(State* st, uint32_t id, ...);
+// Releases the detail block (after each report; also safe when there is none).
+void err_detail_free(State* st);
 int  err_severity(uint32_t n);
+// The number a report shows for E: the saved user code for user-defined and
+// extender errors (1668, 2669, 3670, 1213, 2214, 3215) and for 9013/9014/9016,
+// otherwise E itself.
+uint32_t err_reported_number(State* st, uint32_t e);
 
 // Message text of `id` (string table or language file), "~" and "|" translated.
 const char* msg_text(State* st, uint32_t id, char* buf, int size);
@@ -21,7 +28,71 @@ int err_after_statement(State* st, const char* lineText, uint32_t linePos, uint3
                         HGLOBAL buf);
 // Reporting routine: 1 continue, 0 stop.
 int err_report(State* st, HWND owner, uint32_t firstTextId, uint32_t errNum, int severity);
+// The same with a ready numbered text ("User-Defined Error:  7001: text",
+// "KEL Extender Error:  text"): shows it in the error dialog (or hands it to the
+// report callback) by severity and error mode. 1 continue, 0 stop.
+int err_report_text(State* st, HWND owner, uint32_t errNum, int severity, const char* numbered);
 // "KEL Internal Error" box and error 1425.
 void internal_error(State* st, const char* text);
+
+// Every box the core raises outside the error dialog (the Execute warning,
+// preparation failures, internal errors) goes through here instead of
+// MessageBox: with a report callback set it is handed to the host as a
+// KelReport of kind 1 and answered as a user would answer to go on (IDOK,
+// IDYES, IDIGNORE, IDCONTINUE; IDCANCEL for retry boxes); in no-dialog mode it is
+// logged and its texts kept for the host; otherwise the message box shows,
+// owned by the host window. Returns the button id.
+int core_box(State* st, const char* text, const char* title, UINT type);
+
+// The statement an error belongs to: the one handed to err_after_statement,
+// else the executor's current line. file/line come from the source-location
+// markers (the current file name when the buffer has none); exact is false
+// when the buffer could not be read and the line number is unknown (0).
+struct ErrContext {
+    const char* line;
+    HGLOBAL     buf;
+    uint32_t    linePos, stmtPos, nextPos;
+    char        file[MAX_PATH];
+    uint32_t    lineNo;
+    bool        exact;
+    const char* udfName;     // function the statement belongs to, "" in a script
+};
+void err_context(State* st, ErrContext* cx);
+
+// Predefined error variables (errvars.cpp). Sets them in the current scope for
+// error E (9999: the cancel texts); with arrayOnly only cxerrorarray. When
+// arrayOut is given it receives a reference to the array (the caller releases it).
+// False when a variable could not be stored (the error number is left as it was).
+bool err_set_vars(State* st, uint32_t e, bool arrayOnly, Cell* arrayOut);
+
+// Script controls (errfuncs.cpp). IntControl 72 and 73: set the cancel-handler
+// or error-handler mode (0 none, 1 label, 2 label as GoSub, 3 function named by
+// `func`); any other mode only reads. Return the previous mode.
+int errctl_cancel_mode(State* st, int mode, const char* func);
+int errctl_error_mode(State* st, int mode, const char* func);
+struct BuiltinEntry;
+extern const BuiltinEntry g_errorBuiltins[];   // ErrorMode, LastError, ErrorEvent
+extern const int g_errorBuiltinCount;
+
+// The texts of one error report, as the dialog shows them and as a console
+// host receives them (report.cpp builds them, errordlg.cpp shows them).
+struct ErrReport {
+    uint32_t    errNum;
+    int         severity;
+    bool        twoButtons;   // ERRORMSGB (Continue/Exit) rather than ERRORMSG
+    const char* title;        // "Error:  " + host window title
+    const char* firstText;    // the message of the first-text id, or the statement line
+    const char* numbered;     // "NNNN:  message"
+    const char* file;         // current file name
+    const char* location;     // "On line 12 of x.kel"
+    const char* scope;        // "In x.kel" / "In Routine \"f\""
+    const char* statement;    // the failing line's text
+    const char* version;      // system information line + "KEL Version: ..."
+    const char* detail;       // detail block text ("" when none)
+};
+// Runs ERRORMSG or ERRORMSGB modally (errordlg.cpp): IDOK continue, IDCANCEL
+// exit, ERRDLG_SAVED (140) the report was saved.
+int errdlg_run(State* st, HWND owner, const ErrReport* r);
+constexpr int ERRDLG_SAVED = 140;
 
 #include "kel.h"   // KelReport, KelReportCallback: the console-host report hand-off

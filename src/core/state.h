@@ -147,6 +147,15 @@ struct State {
     char       msgLog[MAX_PATH];
     void*      reportCb;        // console hosts: receives error reports as text
     void*      reportCtx;
+    const char* reportLine;     // statement text of the report in progress (else line)
+    HGLOBAL    reportBuf;       // buffer and positions of that statement
+    uint32_t   reportLinePos;
+    uint32_t   reportNextPos;
+    uint8_t    saveReport;      // DLLServices 30: the dialog offers "Save" (result 140)
+    uint8_t    errPad[7];
+    char       savePath[MAX_PATH];
+    char       boxTitle[256];   // texts of the last no-dialog box, kept for the host
+    char       boxText[256];
 
     // ---- native interop tables (later families) ----
     HANDLE     files[MAX_FILES];
