@@ -10,22 +10,28 @@ enum : uint32_t {
     CR_KEEPVARIANT = 0x100, CR_KEEPARRAY = 0x200,
 };
 void cell_init(Cell* c, int32_t value = 0);          // INT value, no strings, slot none
-// Copies src to dst (dst is overwritten, not released). For mode CM_ELEMENT only
-// bytes 0-55 of src are read; CM_VARBOUND copies the ref/slot/level fields.
-// Returns false (error set) when a string could not be duplicated.
+// Copies src to dst (dst is overwritten, not released). CM_BARE and CM_ELEMENT read
+// only bytes 0-55 of src (so a variable slot or an element may be the source);
+// CM_ELEMENT also writes only bytes 0-55 of dst (an element cell is the target);
+// CM_VARBOUND copies the ref/slot/level fields.
+// A slotArg whose low half is not 65535 records that slot in dst instead, with the
+// level from its high half under CC_LEVEL_FROM_SLOT, else the current level.
+// Without CC_DUPSTRINGS / CC_VARIANT the handles and the variant are shared.
+// Returns false (error set, dst left as INT 0) when a string could not be duplicated.
 bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t slotArg = SLOT_NONE);
 void cell_release(State* st, Cell* c, uint32_t opts);
 
 bool cell_set_int(State* st, Cell* c, int32_t v);     // release old contents first
-bool cell_set_int64(State* st, Cell* c, int64_t v);   // INT when it fits? no: always INT64
+bool cell_set_int64(State* st, Cell* c, int64_t v);   // always INT64, even when it would fit in INT
 bool cell_set_float(State* st, Cell* c, double v);
 bool cell_set_str(State* st, Cell* c, const char* s, size_t len);     // 3096 on failure
 bool cell_set_wstr(State* st, Cell* c, const wchar_t* s, size_t len); // 3096 on failure
 const char*    cell_str(State* st, const Cell* c);    // ANSI text of a STRING cell ("" if none)
 const wchar_t* cell_wstr(State* st, const Cell* c);   // wide text of a UNICODE cell
 
-// Appends the type-name texts ("INT", "STRING/UNICODE", ...) of a type word.
-void type_name(uint32_t type, char* out, size_t size);
+// Appends the type-name texts ("INT", "STRING/UNICODE", ...) of a type word;
+// `vt` names the variant type for "VARIANT_<vt>" (the cell's var.vt).
+void type_name(uint32_t type, char* out, size_t size, uint16_t vt = 0);
 
 // ---- variables ----
 uint16_t var_lookup(State* st, const char* name);              // any type; SLOT_NONE if absent
@@ -36,20 +42,25 @@ VarSlot* var_slot(State* st, uint16_t index);
 // Stores a copy of `value` (strings duplicated, array referenced) in the slot,
 // releasing the old value. False (error set) on failure; the old value stays then.
 bool var_assign(State* st, uint16_t index, const Cell* value);
-// Reads a variable into a fresh result cell (strings duplicated, slot recorded).
+// Reads a variable into a fresh result cell (strings duplicated, array referenced,
+// variant shared with the variable, slot and current level recorded): release it
+// with CM_VARBOUND, which keeps the shared variant.
 bool var_read(State* st, uint16_t index, Cell* out);
 void var_drop(State* st, uint16_t index);                       // releases and frees the slot
 
 // ---- scopes ----
 // Makes `table` (slots entries) the current scope one level up. False: 3353-like failure set by caller.
 bool scope_push(State* st, HGLOBAL table, uint16_t slots);
+// Releases the values of the current scope's variables, unlocks its table and
+// returns to the level below. The table itself stays with whoever pushed it.
 void scope_pop(State* st);
 void scope_start(State* st, HGLOBAL table, uint16_t slots);     // level 0 (request 2)
 
 // ---- variable pointers ----
 // Writes "#VAR$PTR#..." for a variable of the current scope; returns its length.
 int  varptr_format(State* st, uint16_t level, const char* name, char* out, size_t size);
-// Validates a pointer text; 0 or 3813/3814. Fills level and the lower-cased name.
+// Validates a pointer text; returns 0 or 3813/3814 (not stored in st->err, so it
+// also serves as a plain test). Fills level and the lower-cased name (31 bytes).
 int  varptr_parse(State* st, const char* text, uint16_t* level, char* name);
 
 // ---- arrays ----

@@ -1,0 +1,133 @@
+// Array blocks: creation, subscripting and reference counting.
+//
+// An array is one movable, zero-filled global memory block, locked once at
+// creation and kept locked until the last reference goes: a 56-byte header
+// followed by 56-byte element cells in row-major order. Every cell that holds
+// the array holds one reference, counted in ArrayHdr::refs. (The system's own
+// lock count of a movable block stops at 255, so it cannot count references.)
+#include "value.h"
+
+namespace {
+
+constexpr double MAX_ARRAY_BYTES = 4000000000.0;
+constexpr uint32_t SPARE_SMALL = 145, SPARE_LARGE = 291;
+
+// Cells the block has room for: the capacity, trusted only as far as the
+// storage really goes.
+uint32_t cells_in_block(const ArrayHdr* a) {
+    uint32_t byStorage = a->storage / ELEMENT_SIZE;
+    return a->capacity < byStorage ? a->capacity : byStorage;
+}
+
+}  // namespace
+
+extern "C" uint32_t CreateMyArray(State* st, Cell* cell, uint32_t d1, uint32_t d2, uint32_t d3,
+                                  uint32_t d4, uint32_t d5, uint32_t flags, uint32_t count) {
+    const uint32_t given[5] = {d1, d2, d3, d4, d5};
+    uint32_t dims[5] = {d1, 0, 0, 0, 0};
+    for (uint32_t k = 1; k < 5; k++) dims[k] = count > k ? given[k] : 0;
+
+    uint8_t ndims = 0;
+    for (uint32_t k = 0; k < 5; k++) {
+        if (dims[k] >= 0x80000000u) {
+            st->err = 1628;
+            return 0xFFFFFFFF;
+        }
+        if (dims[k]) {
+            if (ndims != k) {                      // a zero size came before this one
+                st->err = 1630;
+                return 0xFFFFFFFF;
+            }
+            ndims = static_cast<uint8_t>(k + 1);
+        }
+    }
+
+    // Sizes are multiplied in floating point so that no product can wrap.
+    double elements = 0;
+    if (ndims) {
+        elements = 1;
+        for (uint32_t k = 0; k < ndims; k++) elements *= dims[k];
+    }
+    if (elements * ELEMENT_SIZE + ELEMENT_SIZE > MAX_ARRAY_BYTES) {
+        st->err = 1644;
+        return 0xFFFFFFFF;
+    }
+    const uint32_t n = static_cast<uint32_t>(elements);
+    uint32_t capacity = n;
+    uint8_t hdrFlags = static_cast<uint8_t>(flags & (ARR_GROWABLE | ARR_MAP));
+    if (ndims != 1) hdrFlags &= ~ARR_GROWABLE;
+    if (hdrFlags & ARR_GROWABLE) {
+        uint32_t spare = n <= SPARE_SMALL ? SPARE_SMALL : SPARE_LARGE;
+        if ((static_cast<double>(n) + spare) * ELEMENT_SIZE + ELEMENT_SIZE < MAX_ARRAY_BYTES)
+            capacity = n + spare;
+    }
+    const uint32_t storage = capacity * ELEMENT_SIZE;
+
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(storage) + sizeof(ArrayHdr));
+    ArrayHdr* a = h ? static_cast<ArrayHdr*>(GlobalLock(h)) : nullptr;
+    if (!a) {
+        if (h) GlobalFree(h);
+        st->err = 1631;
+        return 0xFFFFFFFF;
+    }
+    for (uint32_t k = 0; k < 5; k++) a->dims[k] = dims[k];
+    a->ndims = ndims;
+    a->flags = hdrFlags;
+    a->elements = reinterpret_cast<uint8_t*>(a) + sizeof(ArrayHdr);
+    a->count = n;
+    a->storage = storage;
+    a->capacity = capacity;
+    a->refs = 1;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    a->stamp = now.QuadPart;
+
+    cell->type = TW_ARRAY;
+    cell->arr = a;
+    cell->wstr = 0;
+    return ndims ? 1 : 0;
+}
+
+int arr_flat_index(const ArrayHdr* a, const int64_t* subs, int n, uint32_t* flat) {
+    if (!a) return 1637;
+    if (a->ndims == 0) return 1710;
+    for (int k = 0; k < n; k++) {
+        if (k >= a->ndims) return 1635;
+        if (subs[k] < 0 || subs[k] >= a->dims[k]) return 1636;
+    }
+    if (n != a->ndims) return 1635;
+    uint64_t index = 0;
+    for (int k = 0; k < n; k++) index = index * a->dims[k] + static_cast<uint64_t>(subs[k]);
+    if (index >= a->count) return 1636;
+    if (!a->elements || a->storage == 0 || index >= cells_in_block(a)) return 1637;
+    *flat = static_cast<uint32_t>(index);
+    return 0;
+}
+
+void arr_addref(ArrayHdr* a) {
+    if (a) a->refs++;
+}
+
+void arr_release(State* st, ArrayHdr* a) {
+    if (!a || a->refs == 0) return;
+    if (--a->refs) return;
+    // Every cell the block has room for is released, not only the first
+    // `count`: maps scatter their cells, and cells no one uses are zero.
+    if (a->elements) {
+        uint32_t cells = cells_in_block(a);
+        for (uint32_t i = 0; i < cells; i++) cell_release(st, arr_elem(a, i), CM_ELEMENT);
+    }
+    // A variable that still names the block (its reference was not counted)
+    // must not be left pointing at freed memory.
+    if (st->vars) {
+        for (uint16_t i = 0; i < st->varUsed; i++) {
+            Cell* c = slot_cell(&st->vars[i]);
+            if ((c->type & TW_ARRAY) && c->arr == a) c->arr = nullptr;
+        }
+    }
+    HGLOBAL h = GlobalHandle(a);
+    if (h) {
+        GlobalUnlock(h);
+        GlobalFree(h);
+    }
+}
