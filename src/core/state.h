@@ -104,6 +104,8 @@ struct State {
     uint32_t   nextPos;         // position of the next line
     int32_t    traceEvent;
     int32_t    traceOutcome;
+    int32_t    traceWhy;        // trace code 9: 0 GoSub, 1 cancel handler, 2 error handler
+    uint32_t   lastPumpTick;    // tick of the last message pump between statements
     char       line[LINE_BUF];  // current line
     char       curFile[MAX_PATH];
     void*      forEachSlots[MAX_STRUCT];

@@ -1,0 +1,218 @@
+// The line loop: walks a script buffer one logical line at a time.
+//
+// Per line: comments and empty lines are passed over; the definition
+// directives (#DefineFunction and friends) open and close function bodies,
+// whose lines are not run here; percent substitution rewrites the line; a
+// ":label" line runs the statement written after the label, if any; every
+// other line goes to the statement wrapper. Between statements window
+// messages are pumped and a stop request ends the loop.
+//
+// The loop is re-entrant: function bodies, callbacks and called scripts run
+// in a nested loop while a statement of the outer one is half evaluated, so
+// a nested loop keeps the outer statement's line, token position and
+// position records and gives them back when it ends.
+#include "exec_internal.h"
+#include "value.h"
+#include "errors.h"
+#include "loader.h"
+#include "dispatch.h"
+#include <cstddef>
+#include <cstring>
+#include <cstdio>
+#include <memory>
+#include <new>
+
+namespace {
+
+// What the statement running when a nested loop starts is in the middle of.
+struct RunningContext {
+    uint8_t  tokenizer[offsetof(State, token) + TOKEN_BUF - offsetof(State, prog)];
+    char     line[LINE_BUF];
+    HGLOBAL  buffer;
+    uint32_t linePos, stmtPos, nextPos;
+
+    void save(const State* st) {
+        memcpy(tokenizer, &st->prog, sizeof tokenizer);
+        memcpy(line, st->line, sizeof line);
+        buffer = st->curBuffer;
+        linePos = st->curLinePos;
+        stmtPos = st->curStmtPos;
+        nextPos = st->nextPos;
+    }
+    void restore(State* st) const {
+        memcpy(&st->prog, tokenizer, sizeof tokenizer);
+        memcpy(st->line, line, sizeof line);
+        st->curBuffer = buffer;
+        st->curLinePos = linePos;
+        st->curStmtPos = stmtPos;
+        st->nextPos = nextPos;
+    }
+};
+
+// Pumps window messages between statements, at most once per clock tick:
+// the host's windows stay responsive without a message-queue round trip
+// after every statement of a tight loop.
+void pump_between_statements(State* st) {
+    const uint32_t now = GetTickCount();
+    if (now == st->lastPumpTick) return;
+    st->lastPumpTick = now;
+    pump_messages(st);
+}
+
+void debug_line(const char* line) {
+    std::string text = ">>>>>";
+    text += line;
+    text += "<<<<<\r\n";
+    OutputDebugStringA(text.c_str());
+}
+
+// A label line: the offset of the statement written after the name, or 0
+// when there is none.
+int label_statement(const char* line) {
+    const char* p = line + 1;
+    while (*p && *p != ' ' && *p != '\t') ++p;
+    p = ex::skip_blanks(p);
+    return *p && *p != ';' ? static_cast<int>(p - line) : 0;
+}
+
+}  // namespace
+
+int exec_next_line(State* st, char* out) {
+    uint32_t textPos;
+    int r = read_line(st, st->curBuffer, &st->nextPos, out, &textPos, exec_key_base(st));
+    st->pendingLineTooLong = 0;   // continuation lines are cut silently
+    return r == 1 ? 1 : 0;
+}
+
+int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller) {
+    (void)caller;   // frames pushed below record st->curBuffer as their caller context
+    std::unique_ptr<RunningContext> outer;
+    const bool nested = st->curBuffer != nullptr;
+    if (nested) {
+        outer.reset(new (std::nothrow) RunningContext);
+        if (!outer) return ex::fail(st, 1672);
+        outer->save(st);
+    }
+    st->curBuffer = buf;
+    const uint32_t keyBase = exec_key_base(st);
+    char* line = st->line;
+
+    StmtCtx cx{};
+    cx.line = line;
+    cx.next = &st->nextPos;
+    cx.buf = buf;
+    cx.result = result;
+
+    int rc = 1;
+    for (;;) {
+        const uint32_t linePos = *pos;
+        uint32_t textPos = linePos;
+        const int got = read_line(st, buf, pos, line, &textPos, keyBase);
+        if (got < 0) {   // the buffer could not be locked (the reader said so)
+            rc = ex::fail(st, 9014);
+            break;
+        }
+        st->curLinePos = linePos;
+        st->curStmtPos = textPos;
+        st->nextPos = *pos;
+        if (got == 0) {
+            if (!st->inDefinition) break;
+            // The buffer ended inside a definition.
+            st->inDefinition = 0;
+            st->err = st->pendingErr ? st->pendingErr : 3723;
+            st->pendingErr = 0;
+            if (!err_after_statement(st, "", linePos, &st->nextPos, buf)) {
+                rc = 0;
+                break;
+            }
+            *pos = st->nextPos;
+            continue;
+        }
+        if (line[0] == 0 || line[0] == ';') continue;
+
+        if (line[0] == '#') {
+            const int d = directive_of(line);
+            if (d >= 0) {
+                const int ok = d < DIR_ENDFUNC ? udf_define(st, line, d, *pos) : udf_end(st, d, buf, linePos);
+                if (!ok) {
+                    if (!err_after_statement(st, line, linePos, &st->nextPos, buf)) {
+                        rc = 0;
+                        break;
+                    }
+                    *pos = st->nextPos;
+                }
+                continue;
+            }
+        }
+        if (st->inDefinition) {
+            st->pendingLineTooLong = 0;   // raised when the body runs
+            continue;
+        }
+
+        bool substituted = false;
+        if (line[0] == '#' || strchr(line, '%')) {
+            const int ps = percent_subst(st, line);
+            if (ps == 0) {
+                if (!is_skipping(st)) {   // the statement would have run: fatal
+                    err_report(st, nullptr, 1, st->err, SEV_FATAL);
+                    err_detail_free(st);
+                    rc = 0;
+                    break;
+                }
+                st->err = 0;
+                err_detail_free(st);
+            }
+            substituted = ps == 2;
+        }
+
+        int offset = 0;
+        if (line[0] == ':') {
+            offset = label_statement(line);
+            if (!offset) continue;
+        }
+        st->curStmtPos = textPos + static_cast<uint32_t>(offset);
+
+        if (st->debugOut) debug_line(line);
+        if (st->hostNotify & HN_PERLINE) {
+            if (host_notify(st, -1, line, 0) == 9012) st->err = 9012;
+            if (st->err == 9012) {
+                rc = 0;
+                break;
+            }
+        }
+
+        cx.linePos = linePos;
+        cx.textPos = textPos;
+        cx.substituted = substituted;
+        cx.lineEnd = *pos;
+        const int r = stmt_wrapper(st, &cx, offset);
+        *pos = st->nextPos;
+        if (r != -1) {   // after Return the result cell carries the returned value
+            cell_release(st, result, CM_VARBOUND);
+            cell_init(result);
+        }
+        if (r != 1) {
+            rc = r;
+            break;
+        }
+        pump_between_statements(st);
+        if (st->stopRequest) {
+            if (st->stopShowMsg) {
+                char text[256], title[256];
+                core_box(st, msg_text(st, 194, text, sizeof text), msg_text(st, 192, title, sizeof title),
+                         MB_OK | MB_ICONINFORMATION);
+                st->stopShowMsg = 0;   // once, not again by every enclosing loop
+            }
+            rc = 0;
+            break;
+        }
+    }
+    st->pendingLineTooLong = 0;
+    st->lastResult = static_cast<uint32_t>(rc);
+    st->lastPos = *pos;
+    st->lastBuffer = buf;
+    if (!nested && rc != 0 && st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_END_OF_JOB, "", nullptr);
+    if (outer) outer->restore(st);
+    else st->curBuffer = nullptr;
+    return rc;
+}

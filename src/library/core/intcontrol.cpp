@@ -1,0 +1,88 @@
+// IntControl (request, p1, p2, p3, p4): the numbered requests, as a table.
+//
+// To add a request: write `void ic_<name>(State*, Cell* result, Cell* p)` in
+// the module that owns the setting, declare it in that module's header,
+// include the header here and add a row below. An unknown request is 1809.
+#include "library/core/intcontrol.h"
+#include "dispatch.h"
+#include "errors.h"
+#include "eval.h"
+#include "value.h"
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// 87: how Execute shows a failing statement: 0 a box with OK and Cancel,
+// 1 a box with OK, 2 nothing. Other values only read the setting.
+void ic_execute_display(State* st, Cell* result, Cell* p) {
+    const int previous = st->executeMode;
+    const int mode = ic_int(st, &p[0]);
+    if (mode >= 0 && mode <= 2) st->executeMode = static_cast<uint8_t>(mode);
+    ic_previous(st, result, previous);
+}
+
+// 72 and 73: the cancel and error handlers (0 none, 1 label, 2 label as a
+// GoSub, 3 the user-defined function named by p2); other modes only read.
+void ic_cancel_handler(State* st, Cell* result, Cell* p) {
+    char func[VARNAMESIZE + 1];
+    ic_text(st, &p[1], func, sizeof func);
+    ic_previous(st, result, errctl_cancel_mode(st, ic_int(st, &p[0]), func));
+}
+
+void ic_error_handler(State* st, Cell* result, Cell* p) {
+    char func[VARNAMESIZE + 1];
+    ic_text(st, &p[1], func, sizeof func);
+    ic_previous(st, result, errctl_error_mode(st, ic_int(st, &p[0]), func));
+}
+
+const IntControlEntry kRequests[] = {
+    {72, ic_cancel_handler},
+    {73, ic_error_handler},
+    {87, ic_execute_display},
+};
+
+void fn_intcontrol(State* st, int nargs, Cell* result, Cell* args, bool) {
+    const int request = args[1].i;
+    Cell p[4];
+    for (int k = 0; k < 4; ++k) {
+        if (k + 2 <= nargs) memcpy(&p[k], &args[k + 2], sizeof(Cell));
+        else cell_init(&p[k]);
+    }
+    for (const IntControlEntry& e : kRequests) {
+        if (e.request == request) {
+            e.fn(st, result, p);
+            return;
+        }
+    }
+    st->err = 1809;   // "Invalid request number"
+}
+
+}  // namespace
+
+int ic_int(State* st, const Cell* c) {
+    Cell tmp;
+    if (!cell_copy(st, &tmp, c, CM_BARE | CC_DUPSTRINGS)) return 0;
+    int v = conv_to_int(st, &tmp, true, false) ? tmp.i : 0;
+    cell_release(st, &tmp, CM_BARE);
+    return v;
+}
+
+void ic_text(State* st, const Cell* c, char* out, size_t size) {
+    out[0] = 0;
+    Cell tmp;
+    if (!cell_copy(st, &tmp, c, CM_BARE | CC_DUPSTRINGS)) return;
+    if (conv_to_ansi(st, &tmp)) snprintf(out, size, "%s", cell_str(st, &tmp));
+    cell_release(st, &tmp, CM_BARE);
+}
+
+void ic_previous(State* st, Cell* result, int64_t previous) {
+    char text[24];
+    int n = snprintf(text, sizeof text, "%lld", static_cast<long long>(previous));
+    cell_set_str(st, result, text, static_cast<size_t>(n));
+}
+
+extern const BuiltinEntry g_intControlBuiltins[] = {
+    {KW_INTCONTROL, fn_intcontrol},
+    {0, nullptr},
+};

@@ -1,0 +1,281 @@
+// The statement executor on a real state: jump markers, the label search and
+// its patching, definition headers, and whole scripts run through the line
+// loop (structures, functions, errors), with reports captured instead of shown.
+#include "fixture.h"
+#include "exec.h"
+#include "errors.h"
+#include "loader.h"
+#include "tokenizer.h"
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Captured {
+    std::vector<uint32_t>    errors;   // numbers of error reports
+    std::vector<std::string> boxes;    // "title|text" of other boxes
+};
+
+int capture(void* ctx, const KelReport* r) {
+    auto* c = static_cast<Captured*>(ctx);
+    if (r->kind == 0) c->errors.push_back(r->errNum);
+    else c->boxes.push_back(std::string(r->title) + "|" + r->numbered);
+    return 0;
+}
+
+class Exec : public StateFixture {
+protected:
+    Captured cap;
+    HGLOBAL  buf = nullptr;
+    int      rc = 0;
+
+    void SetUp() override {
+        StateFixture::SetUp();
+        scramble_init();
+        st->reportCb = reinterpret_cast<void*>(&capture);
+        st->reportCtx = &cap;
+        st->errorMode = 1;   // @CANCEL
+        st->pendingIf = -1;
+    }
+    void TearDown() override {
+        udf_free_all(st);
+        foreach_release_all(st);
+        err_detail_free(st);
+        if (buf) GlobalFree(buf);
+        StateFixture::TearDown();
+    }
+    // A prepared buffer (scrambled, no marker lines) holding `text`.
+    HGLOBAL Buffer(const std::string& text) {
+        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+        auto* p = static_cast<uint8_t*>(GlobalLock(h));
+        memcpy(p, text.c_str(), text.size() + 1);
+        scramble_bytes(p, text.size() + 1, 0);
+        GlobalUnlock(h);
+        return h;
+    }
+    // Runs a script (lines joined with line feeds); returns the line loop's result.
+    int Run(const std::string& text) {
+        if (buf) GlobalFree(buf);
+        buf = Buffer(text);
+        Cell result;
+        cell_init(&result);
+        uint32_t pos = 0;
+        st->err = 0;
+        rc = line_loop(st, &result, buf, &pos, nullptr);
+        cell_release(st, &result, CM_BARE);
+        return rc;
+    }
+    int32_t Int(const char* name) {
+        const Cell* c = VarCell(name);
+        EXPECT_NE(c, nullptr) << name;
+        return c ? c->i : INT32_MIN;
+    }
+    std::string Str(const char* name) {
+        const Cell* c = VarCell(name);
+        return c && (c->type & TW_STRING) ? cell_str(st, c) : std::string("<none>");
+    }
+    // The error the run stopped with (the one reported).
+    uint32_t Reported() const { return cap.errors.empty() ? 0 : cap.errors.back(); }
+    // Byte `i` of the running buffer, decoded.
+    uint8_t Byte(uint32_t i) {
+        auto* p = static_cast<uint8_t*>(GlobalLock(buf));
+        uint8_t c = scr_dec(p[i], i);
+        GlobalUnlock(buf);
+        return c;
+    }
+};
+
+TEST(JumpMarker, EncodesPositionsInSixBitGroups) {
+    for (uint32_t pos : {0u, 1u, 63u, 64u, 4095u, 262144u, 0xABCDEFu, JM_MAXPOS}) {
+        uint8_t m[6] = {};
+        jump_marker_encode(m, pos & 1, pos);
+        for (int k = 1; k < 5; ++k) EXPECT_TRUE(m[k] >= 64 && m[k] < 128) << pos;
+        bool gosub;
+        uint32_t back;
+        ASSERT_TRUE(jump_marker_decode(reinterpret_cast<char*>(m), &gosub, &back));
+        EXPECT_EQ(back, pos);
+        EXPECT_EQ(gosub, (pos & 1) != 0);
+    }
+    uint8_t m[6] = {JM_GOTO, 64, 64, 65, 64 + 63, 0};
+    bool gosub;
+    uint32_t pos;
+    ASSERT_TRUE(jump_marker_decode(reinterpret_cast<char*>(m), &gosub, &pos));
+    EXPECT_EQ(pos, 64u + 63u);                 // most significant group first
+    m[2] = 'A' - 10;                           // a byte outside 64..127 is no marker
+    EXPECT_FALSE(jump_marker_decode(reinterpret_cast<char*>(m), &gosub, &pos));
+}
+
+TEST_F(Exec, DefinitionHeaders) {
+    UdfRecord r;
+    EXPECT_EQ(udf_parse_header(st, " Add(a, b) ; comment", false, &r), 0);
+    EXPECT_STREQ(r.name, "add");
+    ASSERT_EQ(r.params, 2);
+    EXPECT_STREQ(r.paramNames[1], "b");
+    EXPECT_EQ(udf_parse_header(st, "f()", false, &r), 0);
+    EXPECT_EQ(r.params, 0);
+    EXPECT_EQ(udf_parse_header(st, "F ( X )", false, &r), 0);
+    EXPECT_STREQ(r.paramNames[0], "x");
+    std::string sixteen = "g(p1,p2,p3,p4,p5,p6,p7,p8,p9,p10,p11,p12,p13,p14,p15,p16)";
+    EXPECT_EQ(udf_parse_header(st, sixteen.c_str(), false, &r), 0);
+    EXPECT_EQ(r.params, 16);
+    std::string seventeen = sixteen.substr(0, sixteen.size() - 1) + ",p17)";
+    for (const char* bad : {"", "f", "f(a,)", "f(,a)", "f(a", "f(a b)", "f(a) x", "(a)",
+                            "f(abcdefghijabcdefghijabcdefghijk)", "abcdefghijabcdefghijabcdefghijk()"})
+        EXPECT_EQ(udf_parse_header(st, bad, false, &r), -1) << bad;
+    EXPECT_EQ(udf_parse_header(st, seventeen.c_str(), false, &r), -1);
+
+    EXPECT_EQ(udf_parse_header(st, "cmd a b\tc ; note", true, &r), 0);
+    EXPECT_STREQ(r.name, "cmd");
+    EXPECT_EQ(r.params, 3);
+    EXPECT_EQ(udf_parse_header(st, "cmd p1 p2 p3 p4 p5 p6 p7 p8 p9 p10 p11 p12 p13 p14 p15 p16 p17", true, &r), -1);
+
+    ASSERT_EQ(Run("#DefineFunction twice(x)\nReturn x * 2\n#EndFunction\n"), 1);
+    EXPECT_EQ(udf_parse_header(st, "TWICE(y, z", false, &r), 1);   // known name: accepted as is
+}
+
+TEST_F(Exec, DirectivesAreRecognisedByWholeWord) {
+    EXPECT_EQ(directive_of("#DefineFunction f()"), DIR_DEFFUNC);
+    EXPECT_EQ(directive_of("#ENDSUBROUTINE"), DIR_ENDSUB);
+    EXPECT_EQ(directive_of("#endcommand ; x"), DIR_ENDCMD);
+    EXPECT_EQ(directive_of("#DefineFunctions f()"), -1);
+    EXPECT_EQ(directive_of("#include x"), -1);
+}
+
+TEST_F(Exec, LabelSearchSkipsBodiesAndPatchesTheStatement) {
+    const std::string text =
+        "x = 0\n"
+        "GoTo down\n"                 // at position 6
+        "x = 99\n"
+        "#DefineFunction f()\n"
+        ":inside\n"
+        "#EndFunction\n"
+        ":DOWN ; the label\n"
+        "x = x + 1\n";
+    ASSERT_EQ(Run(text), 1);
+    EXPECT_EQ(Int("x"), 1);
+    EXPECT_EQ(Byte(6), JM_GOTO);     // the GoTo became a jump marker
+    uint32_t pos = 0;
+    st->curBuffer = buf;
+    EXPECT_EQ(label_search(st, "inside", &pos, 0, 0, buf, true), 0);
+    EXPECT_EQ(st->err, 3033);
+    st->err = 0;
+    EXPECT_EQ(label_search(st, "down", &pos, 0, 0, buf, true), 1);
+    EXPECT_EQ(text.substr(pos, 6), ":DOWN ");
+    st->curBuffer = nullptr;
+
+    // A second run of the patched buffer jumps through the marker.
+    uint32_t start = 0;
+    Cell result;
+    cell_init(&result);
+    EXPECT_EQ(line_loop(st, &result, buf, &start, nullptr), 1);
+    EXPECT_EQ(Int("x"), 1);
+}
+
+TEST_F(Exec, GoSubMarkerAndReturn) {
+    const std::string text =
+        "n = 0\n"
+        "For i = 1 To 3\n"
+        "  GoSub bump\n"
+        "Next\n"
+        "Exit\n"
+        ":bump\n"
+        "n = n + i\n"
+        "Return\n";
+    EXPECT_EQ(Run(text), 0);
+    EXPECT_EQ(st->err, 9000);
+    EXPECT_EQ(Int("n"), 6);
+    EXPECT_EQ(Byte(text.find("GoSub")), JM_GOSUB);
+    EXPECT_EQ(st->stackCount, 0u);
+}
+
+TEST_F(Exec, NestingLimitIsOneHundred) {
+    std::string ok, open;
+    for (int i = 0; i < 100; ++i) open += "If 1\n";
+    ok = open + "x = 1\n";
+    for (int i = 0; i < 100; ++i) ok += "EndIf\n";
+    ASSERT_EQ(Run(ok), 1);
+    EXPECT_EQ(Int("x"), 1);
+    EXPECT_EQ(st->stackCount, 0u);
+    EXPECT_EQ(Run(open + "If 1\n"), 0);
+    EXPECT_EQ(Reported(), 3353u);
+}
+
+TEST_F(Exec, FunctionLocalsRecursionAndReturnedStrings) {
+    const std::string text =
+        "#DefineFunction fact(n)\n"
+        "  If n <= 1 Then Return 1\n"
+        "  Return n * fact(n - 1)\n"
+        "#EndFunction\n"
+        "#DefineFunction greet(who)\n"
+        "  local = \"hi \" : who\n"
+        "  Return local\n"
+        "#EndFunction\n"
+        "#DefineSubroutine setg(v)\n"
+        "  g = v\n"
+        "#EndSubroutine\n"
+        "n = 5\n"
+        "r = fact(6)\n"
+        "s = greet(\"bob\")\n"
+        "setg(7)\n";
+    ASSERT_EQ(Run(text), 1) << Reported();
+    EXPECT_EQ(Int("r"), 720);
+    EXPECT_EQ(Int("n"), 5);                // the function's n was its own
+    EXPECT_EQ(Str("s"), "hi bob");         // survives the release of the local table
+    EXPECT_EQ(VarCell("local"), nullptr);
+    EXPECT_EQ(Int("g"), 7);                // a subroutine shares the caller's variables
+    EXPECT_EQ(st->level, 0);
+    EXPECT_EQ(st->stackCount, 0u);
+}
+
+TEST_F(Exec, ErrorInsideFunctionIsReportedOnce) {
+    ASSERT_EQ(Run("#DefineFunction bad()\nx = 1/0\n#EndFunction\ny = bad()\n"), 0);
+    EXPECT_EQ(cap.errors, std::vector<uint32_t>{3062});
+    EXPECT_EQ(st->err, 9015);
+    EXPECT_EQ(st->level, 0);
+}
+
+TEST_F(Exec, ExecuteWarnsAndContinues) {
+    ASSERT_EQ(Run("Execute x = 1/0\ny = 2\n"), 1);
+    ASSERT_EQ(cap.boxes.size(), 1u);
+    // Title "EXECUTE::" and the message (the string table lives in the DLL), text the statement.
+    EXPECT_EQ(cap.boxes[0].rfind("EXECUTE::", 0), 0u);
+    EXPECT_EQ(cap.boxes[0].substr(cap.boxes[0].find('|')), "|x = 1/0");
+    EXPECT_EQ(Int("y"), 2);
+    st->executeMode = 2;
+    ASSERT_EQ(Run("Execute x = 1/0\ny = 3\n"), 1);
+    EXPECT_EQ(cap.boxes.size(), 1u);
+    EXPECT_EQ(Int("y"), 3);
+}
+
+TEST_F(Exec, UnterminatedDefinitionAndUnmatchedEnd) {
+    EXPECT_EQ(Run("#DefineFunction f()\nx = 1\n"), 0);
+    EXPECT_EQ(Reported(), 3723u);
+    EXPECT_EQ(st->inDefinition, 0);
+    EXPECT_EQ(Run("#EndSubroutine\n"), 0);
+    EXPECT_EQ(Reported(), 3693u);
+    EXPECT_EQ(Run("#DefineSubroutine s()\n#DefineCommand c\n"), 0);
+    EXPECT_EQ(Reported(), 3230u);
+}
+
+TEST_F(Exec, MaximumNumberOfDefinitions) {
+    std::string text;
+    for (int i = 0; i < 513; ++i) text += "#DefineSubroutine s" + std::to_string(i) + "()\n#EndSubroutine\n";
+    EXPECT_EQ(Run(text), 0);
+    EXPECT_EQ(Reported(), 3626u);
+    EXPECT_EQ(st->udfCount, 512);
+}
+
+TEST_F(Exec, MultiLineConstantInSkippedBranchIsConsumed) {
+    const std::string text =
+        "If 0\n"
+        "  t = $\"first\n"
+        "EndIf\n"
+        "still text$\"\n"
+        "EndIf\n"
+        "x = 1\n";
+    ASSERT_EQ(Run(text), 1) << Reported();
+    EXPECT_EQ(Int("x"), 1);
+    EXPECT_EQ(VarCell("t") ? VarCell("t")->type : 0u, TW_UNINIT);
+}
+
+}  // namespace
