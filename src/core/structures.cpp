@@ -159,6 +159,23 @@ bool negative(const Cell* c) {
 
 // ---- If / ElseIf / Else / EndIf ----
 
+namespace {
+
+// The condition of an If or ElseIf, which ends at Then or with the line
+// (3072 otherwise). False with the error set.
+bool if_condition(State* st, bool* truth, bool* then) {
+    Cell c;
+    if (!expr(st, &c)) return false;
+    *then = st->delimType == TK_KEYWORD && st->tok == KW_THEN;
+    if (!*then && !at_end(st)) {
+        cell_release(st, &c, CM_VARBOUND);
+        return then_missing(st), false;
+    }
+    return cond_true(st, &c, truth);
+}
+
+}  // namespace
+
 int do_if(State* st, StmtCtx* cx, int offset) {
     if (is_skipping(st)) {
         // The condition is not evaluated: read up to Then to see which form this is.
@@ -179,15 +196,8 @@ int do_if(State* st, StmtCtx* cx, int offset) {
         st->pendingIf = -1;
         return push_skipped(st, SK_IF, stmt_text(cx, offset), false);
     }
-    Cell c;
-    if (!expr(st, &c)) return 0;
-    const bool then = st->delimType == TK_KEYWORD && st->tok == KW_THEN;
-    if (!then && !at_end(st)) {
-        cell_release(st, &c, CM_VARBOUND);
-        return then_missing(st);
-    }
-    bool truth;
-    if (!cond_true(st, &c, &truth)) return 0;
+    bool truth, then;
+    if (!if_condition(st, &truth, &then)) return 0;
     if (then && !rest_empty(st->prog)) {
         // Single-line form: the statement after Then runs only when true; a
         // following single-line Else reads the result.
@@ -214,20 +224,12 @@ int do_elseif(State* st, StmtCtx* cx, int offset) {
         trace(st, TE_ELSEIF, false);
         return rc;
     }
-    Cell c;
-    if (!expr(st, &c)) return 0;
-    const bool then = st->delimType == TK_KEYWORD && st->tok == KW_THEN;
-    if (!then && !at_end(st)) {
-        cell_release(st, &c, CM_VARBOUND);
-        return then_missing(st);
-    }
+    bool truth, then;
+    if (!if_condition(st, &truth, &then)) return 0;
     if (then && !rest_empty(st->prog)) {   // ElseIf has no single-line form
-        cell_release(st, &c, CM_VARBOUND);
         if (!get_token(st)) return 0;
         return extra_tokens(st);
     }
-    bool truth;
-    if (!cond_true(st, &c, &truth)) return 0;
     if (truth) top->status = SS_EXEC;
     trace(st, TE_ELSEIF, truth);
     return 1;
