@@ -7,9 +7,11 @@ namespace {
 
 enum HostFn : uint32_t { FN_STDOUT = 0, FN_STDERR = 1, FN_STDIN = 2 };
 
-// Argument type 5 asks the library for a wide string, so any value (number,
-// ANSI or wide text) arrives as UTF-16 formatted by the library's own rules.
-constexpr uint64_t AT_WIDE_1 = 5;
+// Argument type 1 asks the library for text, so any value (number, ANSI or
+// wide text) arrives formatted by the library's own rules. Host functions are
+// called like extenders of interface level 4, which receive 8-bit text in the
+// script's code page; a wide record is read too, should one arrive.
+constexpr uint64_t AT_TEXT_1 = 1;
 
 KelFunction make_fn(uint32_t code, uint64_t types, uint32_t required, const char* name)
 {
@@ -24,8 +26,8 @@ KelFunction make_fn(uint32_t code, uint64_t types, uint32_t required, const char
 }
 
 const KelFunction kTable[] = {
-    make_fn(FN_STDOUT, AT_WIDE_1, 1, "stdout"),
-    make_fn(FN_STDERR, AT_WIDE_1, 1, "stderr"),
+    make_fn(FN_STDOUT, AT_TEXT_1, 1, "stdout"),
+    make_fn(FN_STDERR, AT_TEXT_1, 1, "stderr"),
     make_fn(FN_STDIN, 0, 0, "stdin"),
     KelFunction{},                        // nameLen 0 ends the table
 };
@@ -38,18 +40,32 @@ int64_t answer_int(KelAnswer answer, KelServices* sv, int32_t v)
     return answer(0, 0, sv, &r);
 }
 
+// Text that has an ANSI spelling goes back as an 8-bit string, like the
+// script's own literals; other text as a wide string.
 int64_t answer_text(KelAnswer answer, KelServices* sv, const std::wstring& text)
 {
     KelValue r{};
-    r.type = 0x80;                         // UNICODE
-    r.wstr = text.c_str();
+    BOOL lossy = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    std::string ansi;
+    if (!lossy && n > 0) {
+        ansi.assign(n - 1, '\0');
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, ansi.data(), n, nullptr, nullptr);
+        r.type = 2;                        // STRING
+        r.str = ansi.c_str();
+    } else {
+        r.type = 0x80;                     // UNICODE
+        r.wstr = text.c_str();
+    }
     return answer(0, 0, sv, &r);
 }
 
-const wchar_t* arg_text(const KelValue* args, int64_t n, int i)
+std::wstring arg_text(const KelValue* args, int64_t n, int i)
 {
-    if (!args || i >= n || !(args[i].type & 0x80) || !args[i].wstr) return L"";
-    return args[i].wstr;
+    if (!args || i >= n) return {};
+    if ((args[i].type & 0x80) && args[i].wstr) return args[i].wstr;
+    if ((args[i].type & 2) && args[i].str) return from_ansi(args[i].str);
+    return {};
 }
 
 } // namespace

@@ -111,7 +111,6 @@ int wmain(int argc, wchar_t** argv)
                                  (uint64_t)(uintptr_t)&host_entry) != 0;
     outcome.lastError = (uint32_t)engine.services(KEL_SVC_LASTERROR);
     outcome.lastResult = (uint32_t)engine.services(kSvcLastResult);
-    outcome.reportedStop = g_reportedStop;
     SetConsoleCtrlHandler(on_break, FALSE);
     g_engine = nullptr;
     return exit_status(outcome);

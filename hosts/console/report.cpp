@@ -1,7 +1,6 @@
 #include "report.h"
+#include <cwctype>
 #include "streams.h"
-
-bool g_reportedStop = false;
 
 static void add_line(std::wstring& out, const std::wstring& line)
 {
@@ -32,8 +31,14 @@ std::wstring format_report(const KelReport* r)
     std::wstring out;
     std::wstring numbered = from_ansi(r->numbered);
     if (r->kind == 0) {
-        // "3062: Attempt to divide by zero" -> "Error 3062: Attempt to divide by zero"
-        if (!numbered.empty() && iswdigit(numbered[0])) numbered = L"Error " + numbered;
+        // "3062:  Attempt to divide by zero" -> "Error 3062: Attempt to divide by zero"
+        size_t digits = 0;
+        while (digits < numbered.size() && iswdigit(numbered[digits])) ++digits;
+        if (digits > 0 && digits < numbered.size() && numbered[digits] == L':') {
+            size_t text = digits + 1;
+            while (text < numbered.size() && numbered[text] == L' ') ++text;
+            numbered = L"Error " + numbered.substr(0, digits) + L": " + numbered.substr(text);
+        }
         add_line(out, normalise(numbered.empty() ? from_ansi(r->title) : numbered));
         add_line(out, normalise(from_ansi(r->location)));
         std::wstring stmt = from_ansi(r->statement);
@@ -53,6 +58,5 @@ int print_report(void*, const KelReport* r)
 {
     if (!r) return 0;
     std_err().write_line(format_report(r));
-    if (!r->willContinue) g_reportedStop = true;
-    return r->willContinue ? 1 : 0;
+    return 1;
 }

@@ -6,8 +6,6 @@
 // The lines printed for one report (without the final line end).
 std::wstring format_report(const KelReport* r);
 
-// The KelReportCallback kel.exe registers through DLLServices 24.
+// The KelReportCallback kel.exe registers through DLLServices 24. The
+// library decides by itself whether the run goes on (KelReport.willContinue).
 int print_report(void* ctx, const KelReport* r);
-
-// Set when a report said the run will stop.
-extern bool g_reportedStop;

@@ -6,7 +6,6 @@ struct RunOutcome {
     bool started = false;        // ProcessDaBatBuffer ran the script (result 1)
     uint32_t lastError = 0;      // DLLServices 4: error number the run ended with
     uint32_t lastResult = 0;     // DLLServices 5: result code of the line loop
-    bool reportedStop = false;   // a report said the run stops
 };
 
 // 0 normal end or Exit; 1 stopped on an error or a cancel, or not started.

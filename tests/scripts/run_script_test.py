@@ -40,6 +40,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 
 DIRECTIVE = re.compile(r'^[ \t]*;[ \t]*(expect exit|expect stderr|expect|args|stdin|timeout|mismatch)[ \t]*:(.*)$',
                        re.IGNORECASE)
@@ -140,15 +141,29 @@ def compare(exp, status, out, err):
 
 
 def run(cmd, exp, cwd, env):
+    """Runs cmd; returns (status or None on timeout, stdout bytes, stderr bytes).
+
+    The streams go through files, not pipes: the first Wine program of a
+    session starts Wine's background services, which inherit the standard
+    handles and would hold a pipe open long after kel.exe has ended."""
     feed = ''.join(line + '\r\n' for line in exp.stdin).encode('utf-8')
-    try:
-        p = subprocess.run(cmd, input=feed, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                           cwd=cwd, env=env, timeout=exp.timeout)
-    except subprocess.TimeoutExpired as e:
-        return None, e.stdout or b'', e.stderr or b''
-    except OSError as e:
-        raise HarnessError(f'cannot start {cmd[0]}: {e}')
-    return p.returncode, p.stdout, p.stderr
+    with tempfile.TemporaryFile() as fin, tempfile.TemporaryFile() as fout, \
+            tempfile.TemporaryFile() as ferr:
+        fin.write(feed)
+        fin.seek(0)
+        try:
+            p = subprocess.Popen(cmd, stdin=fin, stdout=fout, stderr=ferr, cwd=cwd, env=env)
+        except OSError as e:
+            raise HarnessError(f'cannot start {cmd[0]}: {e}')
+        try:
+            status = p.wait(timeout=exp.timeout)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            p.wait()
+            status = None
+        fout.seek(0)
+        ferr.seek(0)
+        return status, fout.read(), ferr.read()
 
 
 def main():
