@@ -168,15 +168,16 @@ bool subscripted_object(State* st, const char* word, const char* after) {
     return false;
 }
 
-// User-defined functions in definition order; the longest name wins.
-uint32_t search_udfs(State* st, const CharTables& t, const char* text, bool nameMode, int* len) {
+// User-defined functions in definition order; the longest name that ends at
+// a character that cannot continue a name wins.
+uint32_t search_udfs(State* st, const CharTables& t, const char* text, int* len) {
     uint32_t best = NOKEYWORD;
     int bestLen = 0;
     for (uint32_t i = 0; i < st->udfCount; i++) {
         const UdfRecord* u = udf_record(st, i);
         if (!u || u->nameLen == 0 || u->nameLen <= bestLen || u->nameLen > VARNAMESIZE) continue;
         if (!prefix_equal_nc(t, text, u->name, u->nameLen)) continue;
-        if (nameMode && lex::is_name_char(t, static_cast<unsigned char>(text[u->nameLen]))) continue;
+        if (lex::is_name_char(t, static_cast<unsigned char>(text[u->nameLen]))) continue;
         best = UDFSTART + i;
         bestLen = u->nameLen;
     }
@@ -261,7 +262,7 @@ uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len) {
                 return code;
             }
         }
-        uint32_t code = search_udfs(st, t, text, true, len);
+        uint32_t code = search_udfs(st, t, text, len);
         if (code != NOKEYWORD) return code;
         if (!lex::is_name_char(t, static_cast<unsigned char>(*p))) {
             code = search_extenders(st, t, text, true, n, len);
@@ -275,9 +276,9 @@ uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len) {
         uint32_t code = search_operator(t, text, q.b[first], first + 1 < 128 ? q.b[first + 1] : NKEYTOKENS, len);
         if (code != NOKEYWORD) return code;
     }
+    // User-defined function names begin with a letter, so in operator mode
+    // only the extender functions remain to be tried.
     if (!*text) return NOKEYWORD;
-    uint32_t code = search_udfs(st, t, text, false, len);
-    if (code != NOKEYWORD) return code;
     return search_extenders(st, t, text, false, 0, len);
 }
 
