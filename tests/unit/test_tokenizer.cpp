@@ -1,0 +1,564 @@
+// The tokenizer over a real state: token kinds and texts, number and string
+// literal rules, variable slot creation, the unary "&" flag, putback, and
+// keyword fallbacks to host and extender functions.
+#include "fixture.h"
+#include "tokenizer.h"
+#include "loader.h"
+#include "exec.h"
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Tok {
+    int kind;
+    std::string text;
+    uint32_t code;   // keyword tokens only, else NOKEYWORD
+    bool operator==(const Tok&) const = default;
+};
+std::ostream& operator<<(std::ostream& o, const Tok& t) {
+    return o << "{" << t.kind << ", \"" << t.text << "\", " << t.code << "}";
+}
+Tok K(const char* text, uint32_t code) { return {TK_KEYWORD, text, code}; }
+Tok V(const char* text) { return {TK_VARIABLE, text, NOKEYWORD}; }
+Tok I(const char* text) { return {TK_INTEGER, text, NOKEYWORD}; }
+Tok F(const char* text) { return {TK_FLOAT, text, NOKEYWORD}; }
+Tok S(const char* text) { return {TK_STRING, text, NOKEYWORD}; }
+
+class Tokenizer : public StateFixture {
+protected:
+    void Line(const char* text) {
+        strncpy(st->line, text, LINE_BUF - 1);
+        st->prog = st->line;
+        st->err = 0;
+    }
+    int last = 0;
+    Tok Next() {
+        last = get_token(st);
+        return {st->delimType, st->token, st->delimType == TK_KEYWORD ? st->tok : NOKEYWORD};
+    }
+    // All tokens up to the end of the line; stops at an error.
+    std::vector<Tok> All(const char* text) {
+        Line(text);
+        std::vector<Tok> v;
+        for (int guard = 0; guard < 100; guard++) {
+            Tok t = Next();
+            if (!last || t.kind == TK_EOL) break;
+            v.push_back(t);
+        }
+        return v;
+    }
+    // The error number of the first failing token of a line (0 when none fails).
+    int ErrorOf(const char* text) {
+        All(text);
+        return last ? 0 : st->err;
+    }
+};
+
+TEST_F(Tokenizer, OperatorsTakeTheLongestMatchWithoutBlanks) {
+    EXPECT_EQ(All("a<<=b"), (std::vector<Tok>{V("a"), K("<<=", KW_OP_SHL_ASSIGN), V("b")}));
+    EXPECT_EQ(All("a<b"), (std::vector<Tok>{V("a"), K("<", KW_OP_LT), V("b")}));
+    EXPECT_EQ(All("a<>b<=c"), (std::vector<Tok>{V("a"), K("<>", KW_OP_NE2), V("b"), K("<=", KW_OP_LE), V("c")}));
+    EXPECT_EQ(All("x**2"), (std::vector<Tok>{V("x"), K("**", KW_OP_POWER), I("2")}));
+    EXPECT_EQ(All("p::q"), (std::vector<Tok>{V("p"), K("::", KW_OP_COLONCOLON), V("q")}));
+}
+
+TEST_F(Tokenizer, ModFollowedByEqualsIsModAssign) {
+    EXPECT_EQ(All("x mod= 3"), (std::vector<Tok>{V("x"), K("mod=", KW_MOD_ASSIGN), I("3")}));
+    EXPECT_EQ(All("x MOD 3"), (std::vector<Tok>{V("x"), K("MOD", KW_MOD), I("3")}));
+    EXPECT_EQ(All("modx = 1"), (std::vector<Tok>{V("modx"), K("=", KW_OP_ASSIGN), I("1")}));
+}
+
+TEST_F(Tokenizer, KeywordsAreCaseInsensitiveAndKeepTheirSpelling) {
+    EXPECT_EQ(All("x = StrSub(Name, 1, 3)"),
+              (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), K("StrSub", KW_STRSUB), K("(", KW_OP_LPAREN),
+                                V("name"), K(",", KW_OP_COMMA), I("1"), K(",", KW_OP_COMMA), I("3"),
+                                K(")", KW_OP_RPAREN)}));
+    EXPECT_EQ(All("If @TRUE Then"), (std::vector<Tok>{K("If", KW_IF), K("@TRUE", KW_AT_TRUE), K("Then", KW_THEN)}));
+}
+
+TEST_F(Tokenizer, NumberLiterals) {
+    EXPECT_EQ(All("123"), (std::vector<Tok>{I("123")}));
+    EXPECT_EQ(All("1e5"), (std::vector<Tok>{F("1e5")}));
+    EXPECT_EQ(All("1.5E-3"), (std::vector<Tok>{F("1.5E-3")}));
+    EXPECT_EQ(All("2e+10"), (std::vector<Tok>{F("2e+10")}));
+    EXPECT_EQ(All(".5"), (std::vector<Tok>{F(".5")}));
+    EXPECT_EQ(All("5."), (std::vector<Tok>{F("5.")}));
+    // A letter that is not an exponent ends the number.
+    EXPECT_EQ(All("5abc"), (std::vector<Tok>{I("5"), V("abc")}));
+    EXPECT_EQ(All("3-1"), (std::vector<Tok>{I("3"), K("-", KW_OP_MINUS), I("1")}));
+}
+
+TEST_F(Tokenizer, MalformedNumbers) {
+    EXPECT_EQ(ErrorOf("1ex"), 3054);
+    EXPECT_EQ(ErrorOf("1e"), 3054);
+    EXPECT_EQ(ErrorOf("1e+"), 3054);
+    EXPECT_EQ(ErrorOf("1.2.3"), 3338);
+    EXPECT_EQ(ErrorOf("1e5e3"), 3339);
+    EXPECT_EQ(ErrorOf("."), 3054);
+    EXPECT_EQ(ErrorOf("x = . + 1"), 3054);
+}
+
+TEST_F(Tokenizer, StringLiterals) {
+    EXPECT_EQ(All("'it''s'"), (std::vector<Tok>{S("it's")}));
+    EXPECT_EQ(All("\"say \"\"hi\"\"\" x"), (std::vector<Tok>{S("say \"hi\""), V("x")}));
+    EXPECT_EQ(All("`a'b\"c`"), (std::vector<Tok>{S("a'b\"c")}));
+    EXPECT_EQ(All("''"), (std::vector<Tok>{S("")}));
+    // Unterminated: the literal ends with the line, without an error.
+    EXPECT_EQ(All("x = \"abc; not a comment"), (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), S("abc; not a comment")}));
+    EXPECT_EQ(st->err, 0);
+}
+
+TEST_F(Tokenizer, CommentsAndLineEnds) {
+    EXPECT_EQ(All("   ; only a comment"), std::vector<Tok>{});
+    EXPECT_EQ(All("x=1;comment"), (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), I("1")}));
+    Line("");
+    EXPECT_EQ(Next().kind, TK_EOL);
+    EXPECT_EQ(Next().kind, TK_EOL);   // stays at the end
+    EXPECT_EQ(last, 1);
+}
+
+TEST_F(Tokenizer, UnrecognisableCharacters) {
+    EXPECT_EQ(ErrorOf("x = \\"), 3054);
+    EXPECT_EQ(ErrorOf("#"), 3054);
+}
+
+TEST_F(Tokenizer, MultilineStart) {
+    Line("x = $\"first");
+    Next();
+    Next();
+    Tok t = Next();
+    EXPECT_EQ(t.kind, TK_MULTILINE);
+    EXPECT_STREQ(st->prog, "first");
+}
+
+TEST_F(Tokenizer, NewVariablesGetUninitializedSlots) {
+    uint16_t usedBefore = st->varUsed;
+    EXPECT_EQ(All("Alpha + alpha + ALPHA"),
+              (std::vector<Tok>{V("alpha"), K("+", KW_OP_PLUS), V("alpha"), K("+", KW_OP_PLUS), V("alpha")}));
+    EXPECT_EQ(st->varUsed, usedBefore + 1);
+    const Cell* c = VarCell("alpha");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->type, TW_UNINIT);
+    EXPECT_EQ(c->i, -1);
+    // An existing variable keeps its value.
+    SetInt("beta", 7);
+    All("beta");
+    EXPECT_EQ(VarCell("beta")->type, TW_INT);
+    EXPECT_EQ(VarCell("beta")->i, 7);
+}
+
+TEST_F(Tokenizer, VariableNameLengthLimit) {
+    std::string n30(30, 'v'), n31(31, 'v');
+    EXPECT_EQ(All(n30.c_str()), (std::vector<Tok>{V(n30.c_str())}));
+    uint16_t used = st->varUsed;
+    EXPECT_EQ(ErrorOf(n31.c_str()), 3055);
+    EXPECT_EQ(st->varUsed, used);
+}
+
+TEST_F(Tokenizer, FullVariableTableIs3097) {
+    Build(4);   // slot 0 is reserved; a table never fills its last slot
+    EXPECT_EQ(ErrorOf("a b"), 0);
+    EXPECT_EQ(ErrorOf("c"), 3097);
+}
+
+TEST_F(Tokenizer, DottedNameIsOneObjectToken) {
+    EXPECT_EQ(All("obj.Method.Sub(1)"),
+              (std::vector<Tok>{K("obj.Method.Sub", KW_Q_OLEOBJECT), K("(", KW_OP_LPAREN), I("1"),
+                                K(")", KW_OP_RPAREN)}));
+    // A keyword followed by a point is an object reference too.
+    EXPECT_EQ(All("strsub.x"), (std::vector<Tok>{K("strsub.x", KW_Q_OLEOBJECT)}));
+}
+
+TEST_F(Tokenizer, SubscriptedObjectNeedsAnArrayOrPointer) {
+    // x holds no array: x[1].y is a variable followed by a subscript.
+    std::vector<Tok> v = All("x[1].y");
+    ASSERT_FALSE(v.empty());
+    EXPECT_EQ(v[0], V("x"));
+    Cell a;
+    cell_init(&a);
+    ASSERT_NE(CreateMyArray(st, &a, 3, 0, 0, 0, 0, 0, 1), 0xFFFFFFFFu);
+    uint16_t slot = var_create(st, "arr", TW_UNINIT);
+    ASSERT_TRUE(var_assign(st, slot, &a));
+    cell_release(st, &a, CM_BARE);
+    v = All("arr[1].Name");
+    ASSERT_FALSE(v.empty());
+    EXPECT_EQ(v[0], K("arr", KW_Q_OLEOBJECT));
+    v = All("arr[1] + 1");
+    ASSERT_FALSE(v.empty());
+    EXPECT_EQ(v[0], V("arr"));
+}
+
+TEST_F(Tokenizer, UnaryAmpersand) {
+    Line("x = &y");
+    Next();
+    Next();
+    Tok amp = Next();
+    EXPECT_EQ(amp, K("&", KW_OP_AMP));
+    EXPECT_EQ(last, 3);
+    EXPECT_EQ(st->unaryAmp, 1);
+    EXPECT_EQ(Next(), V("y"));
+    EXPECT_EQ(st->unaryAmp, 0);
+    // The name read right after a unary "&" is created as an INT holding -1.
+    EXPECT_EQ(VarCell("y")->type, TW_INT);
+    EXPECT_EQ(VarCell("y")->i, -1);
+
+    Line("a & b");
+    Next();
+    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
+    EXPECT_EQ(last, 1);
+    EXPECT_EQ(st->unaryAmp, 0);
+    EXPECT_EQ(Next(), V("b"));
+    EXPECT_EQ(VarCell("b")->type, TW_UNINIT);
+
+    for (const char* text : {"(1) & 2", "@true & 2", "a[1] & 2"}) {
+        All(text);   // fills the table, then read the operator again
+        Line(text);
+        Tok t;
+        do t = Next();
+        while (t.kind != TK_EOL && t.code != KW_OP_AMP);
+        EXPECT_EQ(last, 1) << text;
+    }
+    Line("f(&z)");
+    Next();
+    Next();
+    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
+    EXPECT_EQ(last, 3);
+    // "&&" and "&=" are never unary.
+    Line("x = &&");
+    Next();
+    Next();
+    EXPECT_EQ(Next(), K("&&", KW_OP_ANDAND));
+    EXPECT_EQ(last, 1);
+}
+
+TEST_F(Tokenizer, PutbackRereadsTheSameToken) {
+    Line("abc 'q''s' StrLen(1) & b");
+    EXPECT_EQ(Next(), V("abc"));
+    EXPECT_EQ(Next(), S("q's"));
+    putback(st);
+    EXPECT_EQ(Next(), S("q's"));
+    EXPECT_EQ(Next(), K("StrLen", KW_STRLEN));
+    putback(st);
+    EXPECT_EQ(Next(), K("StrLen", KW_STRLEN));
+    Next();
+    Next();
+    EXPECT_EQ(Next(), K(")", KW_OP_RPAREN));
+    // After a putback the previous token is still ")", so "&" stays binary.
+    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
+    EXPECT_EQ(last, 1);
+    putback(st);
+    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
+    EXPECT_EQ(last, 1);
+    EXPECT_EQ(Next(), V("b"));
+    EXPECT_EQ(Next().kind, TK_EOL);
+    putback(st);
+    EXPECT_EQ(Next().kind, TK_EOL);
+}
+
+TEST_F(Tokenizer, PtrPersistentNamesArePrivateToTheFunction) {
+    st->curUdf = 3;
+    st->ptrPersistent = 1;
+    EXPECT_EQ(All("Counter"), (std::vector<Tok>{V("?03__counter")}));
+    EXPECT_NE(var_lookup(st, "?03__counter"), SLOT_NONE);
+    EXPECT_EQ(var_lookup(st, "counter"), SLOT_NONE);
+    std::string n25(25, 'p'), n26(26, 'p');
+    EXPECT_EQ(ErrorOf(n25.c_str()), 0);
+    EXPECT_EQ(ErrorOf(n26.c_str()), 3055);
+}
+
+TEST_F(Tokenizer, PointerPrefixParksTheNameInSlotZero) {
+    uint16_t used = st->varUsed;
+    st->ptrPrefix = 1;
+    EXPECT_EQ(All("Target"), (std::vector<Tok>{V("target")}));
+    EXPECT_EQ(st->varUsed, used);
+    EXPECT_EQ(static_cast<unsigned char>(st->vars[0].name[0]), 't' | 0x80);
+    EXPECT_STREQ(st->vars[0].name + 1, "arget");
+    EXPECT_EQ(var_lookup(st, "target"), SLOT_NONE);
+}
+
+TEST_F(Tokenizer, MakePointerCreatesAnInt) {
+    st->makePointer = 1;
+    All("fresh");
+    EXPECT_EQ(VarCell("fresh")->type, TW_INT);
+}
+
+TEST_F(Tokenizer, StringToken) {
+    Line("  hello_1@x rest");
+    EXPECT_EQ(get_string_token(st), 1);
+    EXPECT_EQ(st->delimType, TK_STRING);
+    EXPECT_EQ(st->tok, 65535u);
+    EXPECT_STREQ(st->token, "hello_1@x");
+    EXPECT_STREQ(st->prog, " rest");
+    Line("   ; comment");
+    EXPECT_EQ(get_string_token(st), 0);
+    EXPECT_EQ(st->err, 0);
+    Line("+x");
+    EXPECT_EQ(get_string_token(st), 0);
+    EXPECT_EQ(st->err, 3054);
+}
+
+TEST_F(Tokenizer, HostAndExtenderFunctions) {
+    KeywordRec host[2] = {};
+    host[0].cls = KC_FUNCTION;
+    host[0].value = 1;
+    host[0].nameLen = 8;
+    strcpy(host[0].name, "hostfunc");
+    st->hostFuncs = host;
+    KeywordRec& ext = st->extFuncs[0];
+    ext = {};
+    ext.cls = KC_FUNCTION;
+    ext.nameLen = 7;
+    strcpy(ext.name, "extfunc");
+    st->nNextExtEntry = 1;
+
+    EXPECT_EQ(All("HostFunc(1)")[0], K("HostFunc", PARENTSTART));
+    EXPECT_EQ(All("hostfuncs")[0], V("hostfuncs"));
+    EXPECT_EQ(All("ExtFunc(1)")[0], K("ExtFunc", ADDONSTART));
+    EXPECT_EQ(All("extfunc2")[0], V("extfunc2"));
+    EXPECT_STREQ(kw_name(st, PARENTSTART), "hostfunc");
+    EXPECT_EQ(kw_record(st, ADDONSTART), &st->extFuncs[0]);
+    EXPECT_EQ(kw_record(st, PARENTSTART + 1), nullptr);   // past the end record
+    EXPECT_EQ(kw_record(st, ADDONSTART + 1), nullptr);
+}
+
+}  // namespace
+
+// ---- percent substitution ----
+
+namespace {
+
+class Percent : public StateFixture {
+protected:
+    char line[LINE_BUF];
+    int Subst(const std::string& text) {
+        strncpy(line, text.c_str(), LINE_BUF - 1);
+        line[LINE_BUF - 1] = 0;
+        st->err = 0;
+        return percent_subst(st, line);
+    }
+};
+
+TEST_F(Percent, VariablesAreReplacedByTheirValues) {
+    SetString("name", "World");
+    SetInt("count", 42);
+    EXPECT_EQ(Subst("Message('x', 'Hello %Name%, %count% times')"), 2);
+    EXPECT_STREQ(line, "Message('x', 'Hello World, 42 times')");
+}
+
+TEST_F(Percent, DoublePercentAndLinesWithoutPercent) {
+    EXPECT_EQ(Subst("x = '100%% sure'"), 2);
+    EXPECT_STREQ(line, "x = '100% sure'");
+    EXPECT_EQ(Subst("x = 'plain'"), 1);
+    EXPECT_STREQ(line, "x = 'plain'");
+}
+
+TEST_F(Percent, NamesWithoutValueVanishOrGiveControlCharacters) {
+    EXPECT_EQ(Subst("a%nothing%b"), 2);
+    EXPECT_STREQ(line, "ab");
+    var_create(st, "declared", TW_UNINIT);   // a slot without a value still vanishes
+    EXPECT_EQ(Subst("a%declared%b"), 2);
+    EXPECT_STREQ(line, "ab");
+    EXPECT_EQ(Subst("[%@TAB%|%@crlf%|%@Cr%|%@LF%]"), 2);
+    EXPECT_STREQ(line, "[\t|\r\n|\r|\n]");
+    // A variable that holds a value wins over the control names.
+    SetString("@tab", "T");
+    EXPECT_EQ(Subst("%@tab%"), 2);
+    EXPECT_STREQ(line, "T");
+}
+
+TEST_F(Percent, Errors) {
+    EXPECT_EQ(Subst("50% off"), 0);
+    EXPECT_EQ(st->err, 3048);
+    EXPECT_EQ(Subst("x = %name"), 0);
+    EXPECT_EQ(st->err, 3048);
+    EXPECT_EQ(Subst("%" + std::string(31, 'n') + "%"), 0);
+    EXPECT_EQ(st->err, 3047);
+    EXPECT_EQ(Subst("%" + std::string(30, 'n') + "%"), 2);
+    SetString("big", std::string(1500, 'b'));
+    EXPECT_EQ(Subst("%big%%big%"), 0);
+    EXPECT_EQ(st->err, 3101);
+    EXPECT_EQ(Subst("%big%" + std::string(548, 'c')), 2);   // exactly 2048 characters
+    EXPECT_EQ(strlen(line), 2048u);
+    EXPECT_EQ(Subst("%big%" + std::string(549, 'c')), 0);
+    EXPECT_EQ(st->err, 3101);
+}
+
+// Private helper to tokenize with the test class of the tokenizer.
+std::vector<Tok> Tokens(State* st, char* text) {
+    std::vector<Tok> v;
+    st->prog = text;
+    while (get_token(st) && st->delimType != TK_EOL)
+        v.push_back({st->delimType, st->token, st->delimType == TK_KEYWORD ? st->tok : NOKEYWORD});
+    return v;
+}
+
+TEST_F(Percent, IncludeLineBecomesACallWhenEnabled) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string base = std::string(dir) + "kel_percent_test";
+    CreateDirectoryA(base.c_str(), nullptr);
+    std::string lib = base + "\\lib.kel";
+    HANDLE h = CreateFileA(lib.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    snprintf(st->curFile, sizeof st->curFile, "%s\\main.kel", base.c_str());
+
+    EXPECT_EQ(Subst("#include \"lib.kel\""), 1);   // not enabled
+    EXPECT_STREQ(line, "#include \"lib.kel\"");
+    st->options = 2;
+    EXPECT_EQ(Subst("#INCLUDE 'lib.kel'  "), 2);
+    EXPECT_EQ(std::string(line), "Call(\"" + lib + "\",``)");
+    // Not found next to the script: the name stays as written.
+    EXPECT_EQ(Subst("#include other.kel"), 2);
+    EXPECT_STREQ(line, "Call(\"other.kel\",``)");
+    EXPECT_EQ(Subst("#include\tC:\\x\\y.kel"), 2);
+    EXPECT_STREQ(line, "Call(\"C:\\x\\y.kel\",``)");
+    // The result is an ordinary statement.
+    std::vector<Tok> t = Tokens(st, line);
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_EQ(t[0].code, KW_CALL);
+    EXPECT_EQ(t[2].text, "C:\\x\\y.kel");
+    EXPECT_EQ(t[4].text, "");
+    // Too short, or no blank after the word: left alone.
+    EXPECT_EQ(Subst("#include "), 1);
+    EXPECT_EQ(Subst("#include a"), 2);   // ten characters are enough
+    EXPECT_STREQ(line, "Call(\"a\",``)");
+    EXPECT_EQ(Subst("#includes x.kel"), 1);
+    // Substitution happens before the include check.
+    SetString("f", "sub.kel");
+    EXPECT_EQ(Subst("#include %f%"), 2);
+    EXPECT_STREQ(line, "Call(\"sub.kel\",``)");
+
+    DeleteFileA(lib.c_str());
+    RemoveDirectoryA(base.c_str());
+}
+
+// ---- multi-line string constants ----
+
+class Multiline : public StateFixture {
+protected:
+    HGLOBAL buf = nullptr;
+    void TearDown() override {
+        if (buf) GlobalFree(buf);
+        StateFixture::TearDown();
+    }
+    // Prepares a script buffer, reads lines up to the one holding $" and
+    // tokenizes it up to the multi-line token.
+    void Start(const std::string& script) {
+        buf = GlobalAlloc(GMEM_MOVEABLE, script.size() + 1);
+        memcpy(GlobalLock(buf), script.c_str(), script.size() + 1);
+        GlobalUnlock(buf);
+        ASSERT_TRUE(prepare_buffer(st, &buf, "ml.kel", nullptr));
+        st->curBuffer = buf;
+        uint32_t pos = 0, stmt = 0;
+        while (read_line(st, buf, &pos, st->line, &stmt) == 1 && !strstr(st->line, "$\"")) {}
+        st->nextPos = pos;
+        st->prog = st->line;
+        st->err = 0;
+        while (get_token(st) && st->delimType != TK_MULTILINE && st->delimType != TK_EOL) {}
+        ASSERT_EQ(st->delimType, TK_MULTILINE);
+    }
+    std::string NextLine() {
+        uint32_t stmt;
+        return read_line(st, buf, &st->nextPos, st->line, &stmt) == 1 ? st->line : "<none>";
+    }
+    std::string Text(const Cell& c) { return cell_str(st, &c); }
+};
+
+TEST_F(Multiline, SpansLinesWithDoubledColonsAndNumberSigns) {
+    Start("x = $\"first\nsecond:: ##3\n  indented\nend$\" : 'tail'\nafter\n");
+    Cell c;
+    ASSERT_TRUE(read_multiline(st, &c));
+    EXPECT_EQ(c.type, TW_STRING);
+    EXPECT_EQ(Text(c), "first\nsecond: #3\n  indented\nend");
+    cell_release(st, &c, CM_BARE);
+    // The rest of the closing line is tokenized normally.
+    EXPECT_EQ(Tokens(st, st->prog), (std::vector<Tok>{K(":", KW_OP_CONCAT), S("tail")}));
+    EXPECT_EQ(NextLine(), "after");
+}
+
+TEST_F(Multiline, OneLineAndCrLfLineEnds) {
+    Start("y = $\"abc$\"\n");
+    Cell c;
+    ASSERT_TRUE(read_multiline(st, &c));
+    EXPECT_EQ(Text(c), "abc");
+    cell_release(st, &c, CM_BARE);
+
+    Start("y = $\"a\r\nb \r\n$\"\r\n");
+    ASSERT_TRUE(read_multiline(st, &c));
+    EXPECT_EQ(Text(c), "a\nb \n");
+    cell_release(st, &c, CM_BARE);
+}
+
+TEST_F(Multiline, SingleColonOrNumberSignIs3605) {
+    for (const char* script : {"x = $\"a: b$\"\n", "x = $\"line\n#5$\"\n"}) {
+        Start(script);
+        Cell c;
+        EXPECT_FALSE(read_multiline(st, &c));
+        EXPECT_EQ(st->err, 3605);
+        ASSERT_NE(st->detail, nullptr);
+        EXPECT_NE(strstr(st->detail, "Check for colons (:) and number signs (#) in multiline strings (Use :: and ##)"),
+                  nullptr);
+        err_detail_free(st);
+        GlobalFree(buf);
+        buf = nullptr;
+    }
+}
+
+TEST_F(Multiline, MissingCloseIs3059) {
+    Start("x = $\"never\nclosed\n");
+    Cell c;
+    EXPECT_FALSE(read_multiline(st, &c));
+    EXPECT_EQ(st->err, 3059);
+}
+
+TEST_F(Multiline, LongConstantGrowsPastOneStep) {
+    std::string script = "x = $\"";
+    std::string expect;
+    for (int i = 0; i < 300; i++) {
+        std::string l(60, static_cast<char>('a' + i % 26));
+        script += l + "\n";
+        expect += l + "\n";
+    }
+    script += "$\"\n";
+    Start(script);
+    Cell c;
+    ASSERT_TRUE(read_multiline(st, &c));
+    EXPECT_EQ(Text(c), expect);
+    cell_release(st, &c, CM_BARE);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Tokenizer, UserDefinedFunctionsTakeTheLongestWholeName) {
+    std::vector<UdfRecord> block(UDF_BLOCK);
+    auto define = [&](uint32_t i, const char* name, uint16_t params) {
+        memset(&block[i], 0, sizeof block[i]);
+        strcpy(block[i].name, name);
+        block[i].nameLen = static_cast<uint16_t>(strlen(name));
+        block[i].params = params;
+        block[i].cls = KC_FUNCTION;
+    };
+    define(0, "myfunc", 1);
+    define(1, "myfunction", 2);
+    st->udfBlocks[0] = block.data();
+    st->udfCount = 2;
+
+    EXPECT_EQ(All("MyFunction(1, 2)")[0], K("MyFunction", UDFSTART + 1));
+    EXPECT_EQ(All("myfunc(1)")[0], K("myfunc", UDFSTART));
+    EXPECT_EQ(All("myfuncx")[0], V("myfuncx"));
+    const KeywordRec* r = kw_record(st, UDFSTART + 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_STREQ(r->name, "myfunction");
+    EXPECT_EQ(r->value, 2u);
+    EXPECT_EQ(r->argTypes, ~0ull);
+    EXPECT_STREQ(kw_name(st, UDFSTART), "myfunc");
+    EXPECT_EQ(kw_record(st, UDFSTART + 2), nullptr);
+    st->udfBlocks[0] = nullptr;
+    st->udfCount = 0;
+}
+
+}  // namespace
