@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -70,9 +71,11 @@ void version_line(State* st, char* out, size_t size) {
     if (get) get(&v);
     char kelVersion[64];
     msg_text(st, 849, kelVersion, sizeof kelVersion);
-    snprintf(out, size, "%s%s%s%sWindows %lu.%lu (build %lu)\n%s %s", st->hostId1,
-             st->hostId1[0] ? " " : "", st->hostId2, st->hostId2[0] ? "  " : "",
-             v.dwMajorVersion, v.dwMinorVersion, v.dwBuildNumber, kelVersion, KEL_VERSION_STR);
+    char hosts[64] = "";
+    for (const char* id : {st->hostId1, st->hostId2})
+        if (id[0]) snprintf(hosts + strlen(hosts), sizeof hosts - strlen(hosts), "%s  ", id);
+    snprintf(out, size, "%sWindows %lu.%lu (build %lu)\n%s %s", hosts, v.dwMajorVersion,
+             v.dwMinorVersion, v.dwBuildNumber, kelVersion, KEL_VERSION_STR);
 }
 
 // Builds the texts, shows or hands over the report, and answers 1 (continue)

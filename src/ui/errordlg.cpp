@@ -103,7 +103,6 @@ bool save_report(State* st, const ErrReport* r) {
 void init_dialog(HWND dlg, const DialogData* d) {
     State* st = d->st;
     const ErrReport* r = d->r;
-    SetWindowTextA(dlg, r->title);
     HICON icon = LoadIcon(nullptr, r->twoButtons ? IDI_EXCLAMATION : IDI_HAND);
     SendDlgItemMessageA(dlg, IDC_ERR_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     set_label(st, dlg, IDC_ERR_HEADING, 230);
@@ -121,6 +120,7 @@ void init_dialog(HWND dlg, const DialogData* d) {
     }
     EnableWindow(GetDlgItem(dlg, IDC_ERR_MOREINFO), r->detail[0] != 0);
     if (st->saveReport && st->savePath[0]) ShowWindow(GetDlgItem(dlg, IDC_ERR_SAVE), SW_SHOW);
+    SetWindowTextA(dlg, r->title);   // last: whoever finds the dialog by its title sees it complete
     SetForegroundWindow(dlg);
 }
 
@@ -131,7 +131,8 @@ extern "C" INT_PTR CALLBACK ErrorMsgProc(HWND dlg, UINT msg, WPARAM wp, LPARAM l
     case WM_INITDIALOG:
         SetWindowLongPtrA(dlg, DWLP_USER, lp);
         init_dialog(dlg, reinterpret_cast<const DialogData*>(lp));
-        return TRUE;
+        SetFocus(GetDlgItem(dlg, IDOK));   // not the statement text, which would show selected
+        return FALSE;
     case WM_COMMAND: {
         auto* d = reinterpret_cast<const DialogData*>(GetWindowLongPtrA(dlg, DWLP_USER));
         if (!d) return FALSE;
