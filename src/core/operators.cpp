@@ -262,8 +262,11 @@ bool read_side(State* st, const Cell* c, Side* s) {
             s->isNum = true;
             s->fv = static_cast<double>(s->iv);
         } else {
+            const uint16_t saved = st->err;
+            st->err = 0;
             s->isNum = text_is_float(st, s->a, &s->fv);
-            if (st->err) return false;   // 1342
+            if (st->err) return false;   // 1342: a number too large
+            st->err = saved;
         }
     } else {
         return false;
