@@ -196,23 +196,18 @@ int udf_parse_header(State* st, const char* text, bool command, UdfRecord* out) 
 }
 
 int udf_define(State* st, const char* line, int directive, uint32_t nextPos) {
+    // A refused definition opens nothing: should a handler resume after it,
+    // the lines that follow are ordinary lines.
     if (st->inDefinition) return ex::fail(st, kNested[directive]);
-    // A definition that is refused has its body passed over all the same, so
-    // that its lines never run as statements.
-    if (st->udfCount >= MAX_UDF) {
-        st->inDefinition = 2;
-        return ex::fail(st, 3626);
-    }
+    if (st->udfCount >= MAX_UDF) return ex::fail(st, 3626);
     UdfRecord* slot = record_slot(st, st->udfCount);
-    if (!slot) {
-        st->inDefinition = 2;
-        return ex::fail(st, 1733);
-    }
+    if (!slot) return ex::fail(st, 1733);
     UdfRecord rec;
     const int r = udf_parse_header(st, line + strlen(kDirectives[directive]), directive == DIR_DEFCMD, &rec);
-    if (r != 0) {
+    if (r < 0) return ex::fail(st, kSyntax[directive]);
+    if (r > 0) {   // already defined: the new body is passed over
         st->inDefinition = 2;
-        return r < 0 ? ex::fail(st, kSyntax[directive]) : 1;
+        return 1;
     }
     rec.cls = directive == DIR_DEFCMD ? KC_UDCOMMAND : KC_FUNCTION;
     rec.kind = directive == DIR_DEFFUNC ? 0 : 1;
