@@ -7,11 +7,12 @@ namespace {
 
 enum HostFn : uint32_t { FN_STDOUT = 0, FN_STDERR = 1, FN_STDIN = 2 };
 
-// Argument type 1 asks the library for text, so any value (number, ANSI or
-// wide text) arrives formatted by the library's own rules. Host functions are
-// called like extenders of interface level 4, which receive 8-bit text in the
-// script's code page; a wide record is read too, should one arrive.
-constexpr uint64_t AT_TEXT_1 = 1;
+// Argument type 6 asks the library for text: any value (a number formatted by
+// the library's own rules, ANSI or wide text) arrives as a string, ANSI text
+// as it is and wide text as wide. Host functions are called like extenders of
+// interface level 4, whose string records carry 8-bit text in `str`; a wide
+// string keeps its UTF-16 original in `wstr` beside it, which is read first.
+constexpr uint64_t AT_TEXT_1 = 6;
 
 KelFunction make_fn(uint32_t code, uint64_t types, uint32_t required, const char* name)
 {
