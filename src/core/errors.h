@@ -58,6 +58,9 @@ struct ErrContext {
     const char* udfName;     // function the statement belongs to, "" in a script
 };
 void err_context(State* st, ErrContext* cx);
+// source_location for any buffer being executed, function bodies included
+// (a body keeps the key positions of the buffer that defined it).
+bool err_source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fileSize, uint32_t* line);
 
 // Predefined error variables (errvars.cpp). Sets them in the current scope for
 // error E (9999: the cancel texts); with arrayOnly only cxerrorarray. When

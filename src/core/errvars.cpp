@@ -10,6 +10,18 @@
 #include <cstdio>
 #include <cstring>
 
+bool err_source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fileSize, uint32_t* line) {
+    uint32_t keyBase = 0;
+    for (uint32_t i = 0; i < st->udfCount; ++i) {
+        const UdfRecord* rec = udf_record(st, i);
+        if (rec && rec->body == buf) {
+            keyBase = rec->start;
+            break;
+        }
+    }
+    return source_location(st, buf, pos, file, fileSize, line, keyBase);
+}
+
 void err_context(State* st, ErrContext* cx) {
     cx->line    = st->reportLine ? st->reportLine : st->line;
     cx->buf     = st->reportLine ? st->reportBuf : st->curBuffer;
@@ -18,7 +30,7 @@ void err_context(State* st, ErrContext* cx) {
     cx->stmtPos = st->curStmtPos;
     cx->file[0] = 0;
     cx->lineNo  = 0;
-    cx->exact   = cx->buf && source_location(st, cx->buf, cx->linePos, cx->file, sizeof cx->file, &cx->lineNo);
+    cx->exact   = cx->buf && err_source_location(st, cx->buf, cx->linePos, cx->file, sizeof cx->file, &cx->lineNo);
     if (!cx->exact) cx->lineNo = 0;
     if (!cx->file[0]) snprintf(cx->file, sizeof cx->file, "%s", st->curFile);   // no marker seen
     const UdfRecord* rec = st->curUdf != 65535 ? udf_record(st, st->curUdf) : nullptr;

@@ -55,7 +55,7 @@ void fill_traceback(State* st, HWND list) {
         char file[MAX_PATH] = "";
         uint32_t line = 0;
         HGLOBAL buf = static_cast<HGLOBAL>(e.caller);
-        if (!buf || !source_location(st, buf, e.linePos, file, sizeof file, &line)) file[0] = 0;
+        if (!buf || !err_source_location(st, buf, e.linePos, file, sizeof file, &line)) file[0] = 0;
         const UdfRecord* rec = e.kind == SK_UDF && e.script != 65535 ? udf_record(st, e.script) : nullptr;
         char text[MAX_PATH + 120];
         snprintf(text, sizeof text, "%u\t%s%s%s\tline %u\t%s", i + 1, kind_name(e.kind),
