@@ -29,3 +29,41 @@ void family4(State*, uint32_t, int, Cell*, Cell*, bool, uint64_t);
 // A built-in function implementation. Each family keeps a table of {id, fn}.
 typedef void (*BuiltinFn)(State* st, int nargs, Cell* result, Cell* args, bool wide);
 struct BuiltinEntry { uint32_t id; BuiltinFn fn; };
+// Tables end with an entry whose fn is nullptr. families.cpp lists every
+// module's table; an id of the keyword table that no table implements fails
+// with 3046 and the detail "<name> is not available in this version".
+// Number of ids implemented by more than one table (0 in a correct build).
+int builtin_conflicts();
+// The implementation registered for a built-in id, or nullptr.
+BuiltinFn builtin_lookup(uint32_t id);
+
+// Conversions that need the automation client, installed by it. op 3: a COM
+// value holding a SAFEARRAY to an array; op 4: any value (arrays too) to a
+// variant. Return false with the error set, or leave it unset for the
+// dispatcher's own error (3650, 3732). While unset, op 3 fails and op 4
+// converts numbers and strings itself.
+typedef bool (*ComArgConversion)(State* st, Cell* c, int op);
+extern ComArgConversion g_comArgConversion;
+
+// Extender functions (ids 10000..10750) are called through this hook, which
+// the extender module installs; while unset such ids fail with 3046.
+typedef int (*ExtenderCall)(State* st, uint32_t id, Cell* result, Cell* args, int nargs, uint64_t typeWord);
+extern ExtenderCall g_extenderCall;
+
+// ---- the entry calling path shared by host functions and extenders (entrycall.cpp) ----
+struct KelServices;
+// Fills the services block handed to a host or extender entry for a call whose
+// result goes to `result` (nullptr while loading or notifying).
+void services_fill(State* st, Cell* result, KelServices* out);
+// Calls `entry` (a KelEntry) for function number `funcNum` at interface level
+// `level` (4: 8-bit strings; 5 and 100005: wide strings where the argument
+// code asks for them) with args[1..nargs]; the answer arrives through
+// ViperAnswer. Negative results become errors as described in
+// docs/host-interface.md. Returns 0 or the error number.
+int entry_call(State* st, void* entry, int level, int32_t funcNum, Cell* result, Cell* args, int nargs,
+               uint64_t typeWord, uint32_t* privateSlot);
+// A host function (ids 1000..1998) from the host function table.
+int host_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, uint64_t typeWord);
+// Notifies the host (negative request codes: -1 next line, -4 call depth,
+// -5 file, -7 error text); returns its answer, 0 without a host entry.
+int64_t host_notify(State* st, int32_t code, const char* text, int64_t number);

@@ -124,12 +124,21 @@ struct State {
     char       hostId1[20];
     char       hostId2[20];
     const char* hostText;          // request 3: kept by pointer
-    int32_t    winVersion;
+    int32_t    winVersion;         // major * 100 + minor (1000 = Windows 10)
     uint8_t    sounds;
     uint8_t    prettyDialogs;
     uint8_t    pendingLineTooLong; // line reader: 3722 pending
     uint8_t    pad1;
     uint32_t   codePage;           // code page for ANSI/wide conversion (CP_ACP)
+    HGLOBAL    selfHandle;         // this state's own handle (services block, DLLServices)
+    const char* callName;          // name as written of the built-in call in progress
+    uint32_t   hostPrivate;        // the host entry's private slot
+    uint16_t   runErr;             // error or control code that ended the last run (0 normal end)
+    uint8_t    answerFailed;       // ViperAnswer could not store the result (3210)
+    uint8_t    pad3;
+    int32_t    frameCx;            // window frame size measured at request 2
+    int32_t    frameCy;
+    char       mainFile[MAX_PATH]; // file name of the main script (request 3, DLLServices 40)
 
     // ---- errors (errors*.cpp) ----
     uint16_t   err;             // current error number, 0 none

@@ -1,0 +1,59 @@
+// The built-in function tables. Each module that implements built-in
+// functions defines a table of {id, fn} records ending with {0, nullptr};
+// the list below names every table. On first use the tables are folded into
+// one index by token id, so a call finds its implementation in one step and
+// the four family handlers (dispatch.cpp) stay simple lookups.
+//
+// To add a module: declare its table here and add it to kTables.
+#include "dispatch.h"
+#include "errors.h"
+#include <mutex>
+
+extern const BuiltinEntry g_callBuiltins[];     // callscript.cpp: Call
+extern const BuiltinEntry g_coreBuiltins[];     // library/core/corefuncs.cpp: Drop, VarType, ArrInfo...
+extern const BuiltinEntry g_intControlBuiltins[];   // library/core/intcontrol.cpp: IntControl
+
+namespace {
+
+struct TableRef {
+    const BuiltinEntry* table;
+    const int*          count;   // entry count for tables without a terminator, else nullptr
+};
+
+const TableRef kTables[] = {
+    {g_callBuiltins, nullptr},
+    {g_coreBuiltins, nullptr},
+    {g_intControlBuiltins, nullptr},
+    {g_errorBuiltins, &g_errorBuiltinCount},
+};
+
+BuiltinFn g_index[KW_COUNT];
+int       g_conflicts = 0;
+std::once_flag g_built;
+
+void build_index() {
+    for (const TableRef& t : kTables) {
+        int n = t.count ? *t.count : 1 << 20;
+        for (int i = 0; i < n && t.table[i].fn; ++i) {
+            uint32_t id = t.table[i].id;
+            if (id >= KW_COUNT) {
+                ++g_conflicts;   // not an id of the keyword table
+                continue;
+            }
+            if (g_index[id] && g_index[id] != t.table[i].fn) ++g_conflicts;
+            g_index[id] = t.table[i].fn;
+        }
+    }
+}
+
+}  // namespace
+
+BuiltinFn builtin_lookup(uint32_t id) {
+    std::call_once(g_built, build_index);
+    return id < KW_COUNT ? g_index[id] : nullptr;
+}
+
+int builtin_conflicts() {
+    std::call_once(g_built, build_index);
+    return g_conflicts;
+}
