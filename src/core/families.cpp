@@ -9,7 +9,9 @@
 #include "errors.h"
 #include <mutex>
 
-extern const BuiltinEntry g_callBuiltins[];     // callscript.cpp: Call
+extern const BuiltinEntry g_callBuiltins[];        // core/callscript.cpp: Call
+extern const BuiltinEntry g_coreBuiltins[];        // library/core/corefuncs.cpp: Drop, VarType, ...
+extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cpp: IntControl
 extern const BuiltinEntry g_coreBuiltins[];     // library/core/corefuncs.cpp: Drop, VarType, ArrInfo...
 extern const BuiltinEntry g_intControlBuiltins[];   // library/core/intcontrol.cpp: IntControl
 
@@ -24,7 +26,9 @@ const TableRef kTables[] = {
     {g_callBuiltins, nullptr},
     {g_coreBuiltins, nullptr},
     {g_intControlBuiltins, nullptr},
-    {g_errorBuiltins, &g_errorBuiltinCount},
+    {g_coreBuiltins, nullptr},
+    {g_intControlBuiltins, nullptr},
+    {g_errorBuiltins, &g_errorBuiltinCount},    // core/errfuncs.cpp: ErrorMode, LastError, ErrorEvent
 };
 
 BuiltinFn g_index[KW_COUNT];
