@@ -3,6 +3,7 @@
 #include "fixture.h"
 #include "kel_dll.h"
 #include "errors.h"
+#include "exec.h"
 #include "loader.h"
 #include "value.h"
 #include <string>
@@ -33,6 +34,7 @@ protected:
     // Prepares `text` as the main script "C:\t\main.kel" and returns the buffer
     // positions of its lines (marker lines excluded) with their texts.
     std::vector<std::pair<uint32_t, std::string>> Prepare(const std::string& text) {
+        if (script) GlobalFree(script);
         script = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
         memcpy(GlobalLock(script), text.c_str(), text.size() + 1);
         GlobalUnlock(script);
@@ -282,6 +284,52 @@ TEST_F(Reports, ControlCodesAreNeverReported) {
     st->cancelMode = 0;
     EXPECT_EQ(Decide(9999), 0);        // a cancel without a handler ends the run quietly
     EXPECT_TRUE(cap.reports.empty());
+}
+
+TEST_F(Reports, CancelHandlerJumpsToTheCancelLabel) {
+    lines = Prepare("a = 1\nx = 2\nb = 2\n:CANCEL\nc = 3\n");
+    ASSERT_EQ(lines.size(), 5u);
+    st->pendingIf = -1;                // none, as at the start of a run
+    for (int mode : {1, -1, 2}) {
+        st->cancelMode = mode;
+        st->stackCount = 0;
+        st->err = 9999;
+        uint32_t next = lines[2].first;
+        EXPECT_EQ(err_after_statement(st, lines[1].second.c_str(), lines[1].first, &next, script), 1) << mode;
+        EXPECT_EQ(st->err, 0) << mode;
+        EXPECT_EQ(next, lines[3].first) << mode;                 // the label line is read next
+        EXPECT_EQ(st->cancelMode, mode == -1 ? -1 : 0) << mode; // one-shot, except inside functions
+        EXPECT_EQ(Str("cxerrortextstring"), "Cancel");
+        if (mode == 2) {                                         // Return comes back after the statement
+            ASSERT_EQ(st->stackCount, 1u);
+            EXPECT_EQ(st->stack[0].kind, SK_GOSUB_NONE);
+            EXPECT_EQ(st->stack[0].resume, lines[2].first);
+            EXPECT_EQ(st->traceWhy, 1);
+        } else {
+            EXPECT_EQ(st->stackCount, 0u);
+        }
+    }
+    st->stackCount = 0;
+    EXPECT_TRUE(cap.reports.empty());
+}
+
+TEST_F(Reports, CancelWithoutItsLabelEndsTheRun) {
+    st->cancelMode = 2;
+    EXPECT_EQ(Decide(9999), 0);
+    EXPECT_EQ(st->err, 9999);
+    EXPECT_EQ(st->stackCount, 0u);     // the handler frame is taken back
+    EXPECT_TRUE(cap.reports.empty());
+}
+
+TEST_F(Reports, HandlerFrameOnAFullStackIsAnError) {
+    st->errHandlerMode = 2;
+    st->stackCount = MAX_STRUCT - 1;   // 100 open structures: no room for the handler's frame
+    EXPECT_EQ(Decide(1636), 0);
+    st->stackCount = 0;
+    ASSERT_EQ(cap.reports.size(), 1u);
+    EXPECT_EQ(cap.reports[0].errNum, 3619u);
+    EXPECT_EQ(cap.texts[0].find("Error:  KEL|3619:  Unable to call Error Handler: Nesting of structures is too complex|"),
+              0u) << cap.texts[0];
 }
 
 TEST_F(Reports, UserDefinedErrorShowsTheUserCodeAndText) {
