@@ -90,11 +90,17 @@ class Expectations:
             elif key == 'expect stderr':
                 self.stderr.append(value.strip())
             elif key == 'args':
-                self.args += shlex.split(value)
+                try:
+                    self.args += shlex.split(value)
+                except ValueError as e:
+                    raise HarnessError(f'{origin}:{number}: "args": {e}')
             elif key == 'stdin':
                 self.stdin.append(value[1:] if value.startswith(' ') else value)
             elif key == 'timeout':
-                self.timeout = int(value.strip())
+                try:
+                    self.timeout = int(value.strip())
+                except ValueError:
+                    raise HarnessError(f'{origin}:{number}: "timeout" needs a number')
             elif key == 'mismatch':
                 self.mismatch.append(value.strip())
 
