@@ -433,3 +433,79 @@ TEST_F(Eval, DeepNestingEndsInAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random token soup: every line ends in a result or a numbered error, never a
+// crash, and nothing it built stays in the string heap.
+TEST_F(Eval, RandomLinesNeverCrashOrLeak) {
+    SetInt("n", 3);
+    SetString("s", "12");
+    SetString("t", "text");
+    MakeArray("arr", 4);
+    Ok("arr[1] = \"one\"");
+    Ok("arr[2] = 2.5");
+    Ok("p = &n");
+    const char* const vocab[] = {
+        "1", "0", "-", "+", "*", "/", "mod", "**", ":", "<<", ">>", "&", "|", "^", "&&", "||", "==", "!=",
+        "<>", "<", "<=", ">", ">=", "!", "~", "(", ")", "[", "]", ",", "=", "+=", ":=", "n", "s", "t",
+        "arr", "p", "*p", "&n", "2147483647", "9223372036854775807", "1.5", "1e300", "0.0", "\"abc\"",
+        "\"7\"", "'x'", "@TRUE", "@pi", "@crlf", "Decimals", "ArrInfo", "IsDefined", "VarType", "obj.x",
+        "Max", "undefinedname", "mod=", "1e-300",
+    };
+    const int nv = sizeof vocab / sizeof vocab[0];
+    const uint64_t before = UsedBytes();
+    uint32_t seed = 12345;
+    auto rnd = [&](int n) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<int>((seed >> 16) % static_cast<uint32_t>(n));
+    };
+    int ok = 0, failed = 0;
+    for (int line = 0; line < 20000; line++) {
+        std::string text;
+        int len = 1 + rnd(12);
+        for (int k = 0; k < len; k++) {
+            text += vocab[rnd(nv)];
+            text += ' ';
+        }
+        Cell c;
+        // No assignments: the variables (and so the heap) stay as they are.
+        int r = eval_text(st, text.c_str(), &c, 0);
+        ASSERT_TRUE(r == 0 || r == 1) << text;
+        if (r) {
+            ok++;
+        } else {
+            failed++;
+            ASSERT_NE(st->err, 0) << text;
+            ASSERT_EQ(c.type, TW_INT) << text;
+        }
+        cell_release(st, &c, CM_VARBOUND);
+        err_detail_free(st);
+        st->decimals = -1;
+    }
+    EXPECT_GT(ok, 100);
+    EXPECT_GT(failed, 100);
+    EXPECT_EQ(UsedBytes(), before);
+    char why[200];
+    EXPECT_TRUE(heap_check(st, why, sizeof why)) << why;
+
+    // With assignments (and statement-level pointers) the variables change;
+    // the heap must stay consistent.
+    for (int line = 0; line < 5000; line++) {
+        std::string text = vocab[33 + rnd(6)];   // a variable first
+        int len = 1 + rnd(10);
+        for (int k = 0; k < len; k++) {
+            text += ' ';
+            text += vocab[rnd(nv)];
+        }
+        Cell c;
+        int r = eval_text(st, text.c_str(), &c, 1, rnd(8) == 0);
+        ASSERT_TRUE(r == 0 || r == 1) << text;
+        cell_release(st, &c, CM_VARBOUND);
+        err_detail_free(st);
+        st->decimals = -1;
+    }
+    EXPECT_TRUE(heap_check(st, why, sizeof why)) << why;
+}
+
+}  // namespace
