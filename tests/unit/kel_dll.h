@@ -28,6 +28,18 @@ inline HMODULE use_kel_resources() {
     return dll;
 }
 
+// Text of a dialog's control, read from any thread or process.
+inline std::string dlg_item_text(HWND dlg, int id) {
+    char buf[4096] = "";
+    GetDlgItemTextA(dlg, id, buf, sizeof buf);
+    return buf;
+}
+
+// Presses a dialog button the way a click does: the dialog gets WM_COMMAND.
+inline void press_button(HWND dlg, int id) {
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
+}
+
 inline void write_file(const std::string& path, const std::string& text) {
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;

@@ -38,12 +38,6 @@ HWND FindErrorDialog(DWORD pid, int ms = 30000) {
     return nullptr;
 }
 
-std::string Item(HWND dlg, int id) {
-    char buf[2048] = "";
-    GetDlgItemTextA(dlg, id, buf, sizeof buf);
-    return buf;
-}
-
 struct Outcome {
     DWORD exitCode = 999;
     std::string out;
@@ -93,6 +87,12 @@ protected:
         return ok ? pi.dwProcessId : 0;
     }
 
+    // Starts the script and returns its error dialog (nullptr if none came).
+    HWND ShowDialog(const std::string& text) {
+        DWORD pid = Start(text);
+        return pid ? FindErrorDialog(pid) : nullptr;
+    }
+
     Outcome Finish() {
         Outcome r;
         if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) return r;
@@ -116,40 +116,34 @@ const char kMinor[] =
     "StdOut(\"after \" : LastError())\r\n";
 
 TEST_F(KelDialogs, ContinueRunsTheRestOfTheScript) {
-    DWORD pid = Start(kMinor);
-    ASSERT_NE(pid, 0u);
-    HWND d = FindErrorDialog(pid);
+    HWND d = ShowDialog(kMinor);
     ASSERT_NE(d, nullptr) << "no error dialog appeared";
-    EXPECT_EQ(Item(d, IDC_ERR_NUMBERED), "1636:  Array subscript out of bounds");
-    EXPECT_EQ(Item(d, IDC_ERR_LOCATION), "On line 4 of " + script);
-    EXPECT_EQ(Item(d, IDC_ERR_STATEMENT), "x = a[3] ");   // a CR LF line keeps its blank
-    EXPECT_EQ(Item(d, IDOK), "&Continue");
-    PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(dlg_item_text(d, IDC_ERR_NUMBERED), "1636:  Array subscript out of bounds");
+    EXPECT_EQ(dlg_item_text(d, IDC_ERR_LOCATION), "On line 4 of " + script);
+    EXPECT_EQ(dlg_item_text(d, IDC_ERR_STATEMENT), "x = a[3] ");   // a CR LF line keeps its blank
+    EXPECT_EQ(dlg_item_text(d, IDOK), "&Continue");
+    press_button(d, IDOK);
     Outcome r = Finish();
     EXPECT_EQ(r.exitCode, 0u);
     EXPECT_EQ(r.out, "before\r\nafter 1636\r\n");
 }
 
 TEST_F(KelDialogs, ExitStopsTheScript) {
-    DWORD pid = Start(kMinor);
-    ASSERT_NE(pid, 0u);
-    HWND d = FindErrorDialog(pid);
+    HWND d = ShowDialog(kMinor);
     ASSERT_NE(d, nullptr) << "no error dialog appeared";
-    EXPECT_EQ(Item(d, IDCANCEL), "&Exit");
-    PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    EXPECT_EQ(dlg_item_text(d, IDCANCEL), "&Exit");
+    press_button(d, IDCANCEL);
     Outcome r = Finish();
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, "before\r\n");
 }
 
 TEST_F(KelDialogs, FatalErrorShowsTheOneButtonDialogAndStops) {
-    DWORD pid = Start("ErrorMode(@NOTIFY)\r\nStdOut(\"before\")\r\ny = 1 / 0\r\nStdOut(\"after\")\r\n");
-    ASSERT_NE(pid, 0u);
-    HWND d = FindErrorDialog(pid);
+    HWND d = ShowDialog("ErrorMode(@NOTIFY)\r\nStdOut(\"before\")\r\ny = 1 / 0\r\nStdOut(\"after\")\r\n");
     ASSERT_NE(d, nullptr) << "no error dialog appeared";
-    EXPECT_EQ(Item(d, IDC_ERR_NUMBERED), "3062:  Attempt to divide by zero");
+    EXPECT_EQ(dlg_item_text(d, IDC_ERR_NUMBERED), "3062:  Attempt to divide by zero");
     EXPECT_EQ(GetDlgItem(d, IDCANCEL), nullptr);           // no Exit/Continue choice
-    PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    press_button(d, IDOK);
     Outcome r = Finish();
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, "before\r\n");

@@ -35,11 +35,8 @@ std::string Text(HWND w) {
     return buf;
 }
 
-std::string Item(HWND dlg, int id) { return Text(GetDlgItem(dlg, id)); }
-
-void Press(HWND dlg, int id) {
-    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dlg, id)));
-}
+std::string Item(HWND dlg, int id) { return dlg_item_text(dlg, id); }
+void Press(HWND dlg, int id) { press_button(dlg, id); }
 
 // All static texts of a message box, joined by "|".
 std::string BoxTexts(HWND box) {
