@@ -24,9 +24,8 @@ void text_arg(State* st, const Cell* c, char* out, int size) {
     out[0] = 0;
     if (c->type & TW_UNICODE) {
         const wchar_t* w = cell_wstr(st, c);
-        int n = WideCharToMultiByte(st->codePage, 0, w, -1, out, size, nullptr, nullptr);
-        if (n <= 0) out[size - 1] = 0;
-        out[size - 1] = 0;
+        WideCharToMultiByte(st->codePage, 0, w, -1, out, size, nullptr, nullptr);
+        out[size - 1] = 0;   // a text longer than the buffer is cut
     } else if (c->type & TW_STRING) {
         snprintf(out, size, "%s", cell_str(st, c));
     } else {

@@ -124,7 +124,8 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     return bits;
 }
 
-// Cancel (9999): 1 continue at the handler, 0 the run ends.
+// Cancel (9999): 1 continue at the handler, 0 the run ends, -1 the handler's
+// frame could not be pushed (st->err holds 3618, to be reported).
 int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     const int mode = st->cancelMode;
     if (mode == 1 || mode == -1 || mode == 2) {

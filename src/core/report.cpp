@@ -86,21 +86,21 @@ int show_report(State* st, HWND owner, uint32_t firstTextId, uint32_t reported, 
     ErrContext cx;
     err_context(st, &cx);
 
-    char m[5][64];   // On line / Near line, of, Routine, In, Error:
-    msg_text(st, cx.exact ? 231 : 226, m[0], sizeof m[0]);
-    msg_text(st, 227, m[1], sizeof m[1]);
-    msg_text(st, 228, m[2], sizeof m[2]);
-    msg_text(st, 229, m[3], sizeof m[3]);
-    msg_text(st, 230, m[4], sizeof m[4]);
+    char onLine[64], of[64], routine[64], in[64], errorWord[64];
+    msg_text(st, cx.exact ? 231 : 226, onLine, sizeof onLine);   // "On line" / "Near line"
+    msg_text(st, 227, of, sizeof of);
+    msg_text(st, 228, routine, sizeof routine);
+    msg_text(st, 229, in, sizeof in);
+    msg_text(st, 230, errorWord, sizeof errorWord);
 
     char where[MAX_PATH + 80];
-    if (cx.udfName[0]) snprintf(where, sizeof where, "%s \"%s\"", m[2], cx.udfName);
+    if (cx.udfName[0]) snprintf(where, sizeof where, "%s \"%s\"", routine, cx.udfName);
     else snprintf(where, sizeof where, "%s", cx.file);
     char location[MAX_PATH + 200], scope[MAX_PATH + 100], title[400], hostTitle[256];
-    snprintf(location, sizeof location, "%s %u %s %s", m[0], cx.lineNo, m[1], where);
-    snprintf(scope, sizeof scope, "%s %s", m[3], where);
+    snprintf(location, sizeof location, "%s %u %s %s", onLine, cx.lineNo, of, where);
+    snprintf(scope, sizeof scope, "%s %s", in, where);
     host_title(st, hostTitle, sizeof hostTitle);
-    snprintf(title, sizeof title, "%s  %s", m[4], hostTitle);
+    snprintf(title, sizeof title, "%s  %s", errorWord, hostTitle);
     char first[1100];
     if (firstTextId > 99) msg_text(st, firstTextId, first, sizeof first);
     else snprintf(first, sizeof first, "%s", cx.line);
