@@ -300,6 +300,7 @@ extern "C" int ProcessDaBatBuffer(HWND hwnd, HGLOBAL hState, HGLOBAL script, uin
     GMemLock lock(hState);
     if (!lock || !script) return 0;
     State* st = lock.get<State>();
+    if (!st->heapBase || !st->vars) return 0;   // requests 2 and 3 have not been made
     st->selfHandle = hState;
     st->hostWnd = hwnd;
     HWND parent = hwnd ? GetParent(hwnd) : nullptr;
