@@ -125,7 +125,8 @@ int udf_end(State* st, int directive, HGLOBAL buf, uint32_t linePos);
 int udf_parse_header(State* st, const char* text, bool command, UdfRecord* out);
 // Runs a #DefineCommand record with the rest of the statement as its words.
 int udf_command(State* st, uint32_t id, const char* rest, Cell* result);
-// Frees every record and body (teardown) and resets the definition state.
+// Frees every record and body and the local variable tables kept for reuse
+// (teardown), and resets the definition state.
 void udf_free_all(State* st);
 // Key position of byte 0 of the running buffer (State::curBuffer): the start
 // of the function whose body is running, else 0. Pass it to read_line and
@@ -142,7 +143,8 @@ int directive_of(const char* line);
 // State::traceOn is set: after each statement (TRACE_STATEMENT, the line and
 // the result cell), at the end of the main script (TRACE_END_OF_JOB), and when
 // a user-defined function is entered or left (TRACE_EVENT: traceEvent 13,
-// traceOutcome 1 entering / 0 leaving, traceWhy the call kind, text its name).
+// traceOutcome 1 entering / 0 leaving, traceWhy the call kind, text its name;
+// traceEvent 14 for a script started by Call, text the called file).
 enum : int { TRACE_STATEMENT = 0, TRACE_END_OF_JOB = 1, TRACE_EVENT = 2 };
 typedef void (*TraceWriter)(State* st, int event, const char* text, const Cell* value);
 extern TraceWriter g_traceWriter;

@@ -106,6 +106,7 @@ struct State {
     int32_t    traceOutcome;
     int32_t    traceWhy;        // trace code 9: 0 GoSub, 1 cancel handler, 2 error handler
     uint32_t   lastPumpTick;    // tick of the last message pump between statements
+    HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
     char       line[LINE_BUF];  // current line
     char       curFile[MAX_PATH];
     void*      forEachSlots[MAX_STRUCT];

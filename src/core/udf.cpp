@@ -90,6 +90,24 @@ UdfRecord* record_slot(State* st, uint32_t index) {
     return block ? &block[index % UDF_BLOCK] : nullptr;
 }
 
+// The local variable table for a call that will run at the next scope level.
+// Tables are kept per level and reused: a fresh one would be hundreds of
+// kilobytes to allocate and clear on every call, and a used one needs no
+// clearing (a new scope counts its slots in use from 1, and a slot is
+// initialised when a variable takes it).
+HGLOBAL local_table(State* st, uint16_t slots) {
+    const uint32_t level = st->level + 1u;
+    if (level >= MAX_SCOPES) return nullptr;
+    HGLOBAL& t = st->udfTables[level];
+    const SIZE_T bytes = static_cast<SIZE_T>(slots) * sizeof(VarSlot);
+    if (t && GlobalSize(t) < bytes) {
+        GlobalFree(t);
+        t = nullptr;
+    }
+    if (!t) t = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    return t;
+}
+
 // What a call changes and gives back afterwards.
 struct CallerState {
     uint8_t  traceOn, debugOut, inUdf, loopFlag, inExecute;
@@ -256,6 +274,10 @@ void udf_free_all(State* st) {
     }
     st->udfCount = 0;
     st->inDefinition = 0;
+    for (HGLOBAL& t : st->udfTables) {
+        if (t) GlobalFree(t);
+        t = nullptr;
+    }
 }
 
 int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, NativeUdfCb cb, void* ctx, int kind) {
@@ -278,12 +300,10 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
 
     HGLOBAL table = nullptr;
     if (rec->kind == 0) {   // a function has variables of its own
-        uint16_t slots = st->frames[0].slots ? st->frames[0].slots : st->varSlots;
-        table = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(slots) * sizeof(VarSlot));
-        uint16_t err = table ? 0 : 1672;
-        if (table && !scope_push(st, table, slots)) err = 3673;
+        const uint16_t slots = st->frames[0].slots ? st->frames[0].slots : st->varSlots;
+        table = local_table(st, slots);
+        const uint16_t err = !table ? 1672 : !scope_push(st, table, slots) ? 3673 : 0;
         if (err) {
-            if (table) GlobalFree(table);
             saved.restore(st);
             struct_unwind(st, before);
             return ex::fail(st, err);
@@ -322,10 +342,7 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
         }
     }
     detach_result(st, result);
-    if (table) {
-        scope_pop(st);
-        GlobalFree(table);
-    }
+    if (table) scope_pop(st);   // the table stays with its level for the next call
     if (rc != -1) {   // no Return: the result is 0
         cell_release(st, result, CM_BARE);
         cell_init(result);
