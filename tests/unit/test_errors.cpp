@@ -332,6 +332,26 @@ TEST_F(Reports, HandlerFrameOnAFullStackIsAnError) {
               0u) << cap.texts[0];
 }
 
+std::vector<std::string> g_notices;
+
+int64_t NoteHost(HWND, void*, uint32_t, int32_t request, void* p1, KelServices*, void*, void*, int64_t, void*) {
+    g_notices.push_back(std::to_string(request) + " " + static_cast<const char*>(p1));
+    return 0;
+}
+
+TEST_F(Reports, HostHearsOfErrorsWhenItAsked) {
+    g_notices.clear();
+    st->hostValue = reinterpret_cast<uint64_t>(&NoteHost);
+    EXPECT_EQ(Decide(1636), 1);                       // not asked: nothing
+    EXPECT_TRUE(g_notices.empty());
+    st->hostNotify = HN_ERRORS;
+    EXPECT_EQ(Decide(1636), 1);
+    EXPECT_EQ(Decide(9000), 0);                       // control codes are no errors
+    ASSERT_EQ(g_notices.size(), 1u);
+    EXPECT_EQ(g_notices[0], "-7 1636:  Array subscript out of bounds");
+    st->hostValue = 0;
+}
+
 TEST_F(Reports, UserDefinedErrorShowsTheUserCodeAndText) {
     st->userCode = 7123;
     snprintf(st->userText, sizeof st->userText, "my own trouble");
