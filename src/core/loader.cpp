@@ -473,41 +473,28 @@ bool source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fi
     if (!lock) return false;
     const uint8_t* mem = lock.get<uint8_t>();
     size_t size = GlobalSize(buf);
-    std::string cur;
-    uint32_t ln = 1;
-    uint32_t i = 0;
-    char head[16];
-    while (i < size && i <= pos) {
-        // At a line start: a marker sets the file and the number of the next line.
-        size_t avail = std::min<size_t>(sizeof head, size - i);
-        unscramble_bytes(mem + i, avail, keyBase + i, head);
-        if (avail >= 8 && head[0] == MARKER0 && head[1] == MARKER1 && head[3] == '@') {
-            uint32_t j = i;
-            std::string name;
-            uint8_t c;
-            j += 8;
-            while (j < size && (c = scr_dec(mem[j], keyBase + j)) != '\n' && c != 0) name += static_cast<char>(c), ++j;
-            uint32_t v = 0;
-            for (int k = 4; k < 8; ++k) v = (v << 6) | ((static_cast<uint8_t>(head[k]) - 64u) & 63);
-            ln = v;
-            cur.swap(name);
-            if (j >= size || scr_dec(mem[j], keyBase + j) == 0) break;
-            i = j + 1;
-            continue;
-        }
-        // An ordinary line: find its end.
+    std::string cur, text, markerFile;
+    uint32_t ln = 1, markerLine = 0;
+    for (uint32_t i = 0; i < size && i <= pos;) {
+        // Decode one line; j ends up on its line feed (or the terminator).
+        text.clear();
         uint32_t j = i;
         uint8_t c = 0;
-        while (j < size && (c = scr_dec(mem[j], keyBase + j)) != '\n' && c != 0) ++j;
-        if (pos <= j || c == 0 || j >= size) break;
-        ++ln;
+        while (j < size && (c = scr_dec(mem[j], keyBase + j)) != '\n' && c != 0) {
+            text += static_cast<char>(c);
+            ++j;
+        }
+        if (marker_parse(text.data(), text.size(), &markerLine, &markerFile, nullptr)) {
+            ln = markerLine;   // the number of the next line
+            cur.swap(markerFile);
+        } else {
+            if (pos <= j) break;
+            ++ln;
+        }
+        if (j >= size || c == 0) break;
         i = j + 1;
     }
-    if (file && fileSize) {
-        size_t n = std::min(cur.size(), fileSize - 1);
-        memcpy(file, cur.data(), n);
-        file[n] = 0;
-    }
+    if (file && fileSize) snprintf(file, fileSize, "%s", cur.c_str());
     if (line) *line = ln;
     return true;
 }
