@@ -450,8 +450,13 @@ int do_for(State* st, StmtCtx* cx, int offset) {
     return to_pass(st, false);
 }
 
-int do_to(State* st, StmtCtx*, int) {
-    // Reached by Next jumping back to the To clause of its For.
+int do_to(State* st, StmtCtx* cx, int offset) {
+    // Reached by Next jumping back to the To clause of its For, which then
+    // runs (status 0) or has a Continue pending (4). Anywhere else a To line
+    // that does not run is passed over.
+    const StructEntry* top = struct_top(st);
+    const bool again = top && top->kind == SK_FOR && (top->status & 11) == 0;
+    if (!again && is_skipping(st)) return skip_statement(st, stmt_text(cx, offset));
     return to_pass(st, true);
 }
 
