@@ -12,8 +12,6 @@
 extern const BuiltinEntry g_callBuiltins[];        // core/callscript.cpp: Call
 extern const BuiltinEntry g_coreBuiltins[];        // library/core/corefuncs.cpp: Drop, VarType, ...
 extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cpp: IntControl
-extern const BuiltinEntry g_coreBuiltins[];     // library/core/corefuncs.cpp: Drop, VarType, ArrInfo...
-extern const BuiltinEntry g_intControlBuiltins[];   // library/core/intcontrol.cpp: IntControl
 
 namespace {
 
@@ -24,8 +22,6 @@ struct TableRef {
 
 const TableRef kTables[] = {
     {g_callBuiltins, nullptr},
-    {g_coreBuiltins, nullptr},
-    {g_intControlBuiltins, nullptr},
     {g_coreBuiltins, nullptr},
     {g_intControlBuiltins, nullptr},
     {g_errorBuiltins, &g_errorBuiltinCount},    // core/errfuncs.cpp: ErrorMode, LastError, ErrorEvent
