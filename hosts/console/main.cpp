@@ -110,7 +110,6 @@ int wmain(int argc, wchar_t** argv)
     outcome.started = engine.run(script.get(), host_function_table(),
                                  (uint64_t)(uintptr_t)&host_entry) != 0;
     outcome.lastError = (uint32_t)engine.services(KEL_SVC_LASTERROR);
-    outcome.lastResult = (uint32_t)engine.services(kSvcLastResult);
     SetConsoleCtrlHandler(on_break, FALSE);
     g_engine = nullptr;
     return exit_status(outcome);

@@ -5,10 +5,7 @@
 struct RunOutcome {
     bool started = false;        // ProcessDaBatBuffer ran the script (result 1)
     uint32_t lastError = 0;      // DLLServices 4: error number the run ended with
-    uint32_t lastResult = 0;     // DLLServices 5: result code of the line loop
 };
 
 // 0 normal end or Exit; 1 stopped on an error or a cancel, or not started.
 int exit_status(const RunOutcome& o);
-
-constexpr int kSvcLastResult = 5;
