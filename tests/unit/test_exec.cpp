@@ -279,3 +279,64 @@ TEST_F(Exec, MultiLineConstantInSkippedBranchIsConsumed) {
 }
 
 }  // namespace
+
+namespace {
+
+struct TraceRecord {
+    int event, code, outcome;
+    std::string text;
+};
+std::vector<TraceRecord> g_trace;
+
+void record_trace(State* st, int event, const char* text, const Cell*) {
+    g_trace.push_back({event, st->traceEvent, st->traceOutcome, text ? text : ""});
+}
+
+TEST_F(Exec, TraceWriterSeesEveryStatementWithItsEventCode) {
+    g_trace.clear();
+    g_traceWriter = record_trace;
+    st->traceOn = 1;
+    const std::string text =
+        "#DefineFunction f()\n"
+        "Return 1\n"
+        "#EndFunction\n"
+        "x = f()\n"          // 0, with the call and return events around the body
+        "If 0\n"             // 10 false
+        "y = 1\n"            // 2 skipped
+        "EndIf\n"            // 4
+        "While 1\n"          // 3 true
+        "Break\n"            // 6 true
+        "EndWhile\n"         // 4
+        "For i = 1 To 1\n"   // 8 true
+        "Next\n"             // 4, then the To clause (8 false) and Next again (4)
+        "If 1 Then z = 1\n"  // 1 true
+        "Else z = 2\n";      // 1 false
+    ASSERT_EQ(Run(text), 1);
+    g_traceWriter = nullptr;
+    std::vector<std::vector<int>> want = {
+        {TRACE_EVENT, TE_UDF, 1}, {TRACE_EVENT, TE_UDF, 0}, {TRACE_STATEMENT, TE_VALUE, 1},
+        {TRACE_STATEMENT, TE_IFBLOCK, 0}, {TRACE_STATEMENT, TE_SKIPPED, 0}, {TRACE_STATEMENT, TE_END, 1},
+        {TRACE_STATEMENT, TE_WHILE, 1}, {TRACE_STATEMENT, TE_BREAK, 1}, {TRACE_STATEMENT, TE_END, 1},
+        {TRACE_STATEMENT, TE_FOR, 1}, {TRACE_STATEMENT, TE_END, 1},
+        {TRACE_STATEMENT, TE_FOR, 0}, {TRACE_STATEMENT, TE_END, 1},   // Next ran the To pass, then ended
+        {TRACE_STATEMENT, TE_IFLINE, 1},
+        {TRACE_STATEMENT, TE_IFLINE, 0}, {TRACE_END_OF_JOB, TE_IFLINE, 0},
+    };
+    ASSERT_EQ(g_trace.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(g_trace[i].event, want[i][0]) << i;
+        EXPECT_EQ(g_trace[i].code, want[i][1]) << i << " " << g_trace[i].text;
+        EXPECT_EQ(g_trace[i].outcome, want[i][2]) << i << " " << g_trace[i].text;
+    }
+    EXPECT_EQ(g_trace[0].text, "f");
+}
+
+TEST_F(Exec, StopRequestEndsTheRunAfterTheStatement) {
+    st->stopRequest = 1;
+    EXPECT_EQ(Run("x = 1\ny = 2\n"), 0);
+    EXPECT_EQ(st->err, 0);
+    EXPECT_EQ(Int("x"), 1);
+    EXPECT_EQ(VarCell("y"), nullptr);
+}
+
+}  // namespace
