@@ -1,9 +1,9 @@
 // GoTo, GoSub and Return; the label search; jump markers.
 //
 // A label is a line ":name". The search reads the running buffer from its
-// start (passing over function and command bodies) and lands on the label
-// line itself, so a statement written after the label on the same line runs
-// too. Once a GoTo or GoSub has found its label, its first five bytes in the
+// start (passing over function and command bodies) and continues at the line
+// after the label line: a statement written after a label on the same line
+// runs only when that line is reached in order. Once a GoTo or GoSub has found its label, its first five bytes in the
 // buffer are overwritten by a jump marker (158 GoSub / 159 GoTo and the
 // target in four 6-bit groups): the next time the statement runs it jumps
 // without searching. The marker is written scrambled like all script text.
@@ -89,7 +89,6 @@ int label_search(State* st, const char* name, uint32_t* pos, uint32_t linePos, u
     bool inBody = false, found = false;
     uint32_t p = 0, target = 0;
     for (;;) {
-        const uint32_t at = p;
         uint32_t textPos;
         if (read_line_mem(st, mem, size, &p, line.get(), &textPos, base) != 1) break;
         const int d = directive_of(line.get());
@@ -97,7 +96,7 @@ int label_search(State* st, const char* name, uint32_t* pos, uint32_t linePos, u
         else if (d >= DIR_ENDFUNC) inBody = false;
         else if (!inBody && label_matches(line.get(), want, n)) {
             found = true;
-            target = at;
+            target = p;   // the line after the label
             break;
         }
     }

@@ -297,7 +297,7 @@ TEST_F(Reports, CancelHandlerJumpsToTheCancelLabel) {
         uint32_t next = lines[2].first;
         EXPECT_EQ(err_after_statement(st, lines[1].second.c_str(), lines[1].first, &next, script), 1) << mode;
         EXPECT_EQ(st->err, 0) << mode;
-        EXPECT_EQ(next, lines[3].first) << mode;                 // the label line is read next
+        EXPECT_EQ(next, lines[4].first) << mode;                 // the line after the label runs next
         EXPECT_EQ(st->cancelMode, mode == -1 ? -1 : 0) << mode; // one-shot, except inside functions
         EXPECT_EQ(Str("cxerrortextstring"), "Cancel");
         if (mode == 2) {                                         // Return comes back after the statement
