@@ -80,27 +80,26 @@ class Expectations:
                 continue
             key = m.group(1).lower()
             value = m.group(2)
-            if key == 'expect':
-                self.stdout.append(value[1:] if value.startswith(' ') else value)
-            elif key == 'expect exit':
+            line_text = value[1:] if value.startswith(' ') else value
+
+            def parsed(convert, what):
                 try:
-                    self.exit = int(value.strip())
-                except ValueError:
-                    raise HarnessError(f'{origin}:{number}: "expect exit" needs a number')
+                    return convert(value.strip() if convert is int else value)
+                except ValueError as e:
+                    raise HarnessError(f'{origin}:{number}: "{key}": {what or e}')
+
+            if key == 'expect':
+                self.stdout.append(line_text)
+            elif key == 'expect exit':
+                self.exit = parsed(int, 'needs a number')
             elif key == 'expect stderr':
                 self.stderr.append(value.strip())
             elif key == 'args':
-                try:
-                    self.args += shlex.split(value)
-                except ValueError as e:
-                    raise HarnessError(f'{origin}:{number}: "args": {e}')
+                self.args += parsed(shlex.split, None)
             elif key == 'stdin':
-                self.stdin.append(value[1:] if value.startswith(' ') else value)
+                self.stdin.append(line_text)
             elif key == 'timeout':
-                try:
-                    self.timeout = int(value.strip())
-                except ValueError:
-                    raise HarnessError(f'{origin}:{number}: "timeout" needs a number')
+                self.timeout = parsed(int, 'needs a number')
             elif key == 'mismatch':
                 self.mismatch.append(value.strip())
 
