@@ -1,12 +1,12 @@
-// String building with "+": lines of 100 pieces, their lengths summed.
+// String building with "+": lines of 100 pieces; prints the last complete line.
 var n = parseInt(WScript.Arguments(0), 10);
-var total = 0;
+var last = "";
 var line = "";
 for (var i = 1; i <= n; i++) {
    line = line + "x" + i;
    if (i % 100 == 0) {
-      total = total + line.length;
+      last = line;
       line = "";
    }
 }
-WScript.Echo(total + line.length);
+WScript.Echo(last);

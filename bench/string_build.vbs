@@ -1,13 +1,13 @@
-' String building with "&": lines of 100 pieces, their lengths summed.
-Dim n, total, line, i
+' String building with "&": lines of 100 pieces; prints the last complete line.
+Dim n, last, line, i
 n = CLng(WScript.Arguments(0))
-total = 0
+last = ""
 line = ""
 For i = 1 To n
    line = line & "x" & i
    If i Mod 100 = 0 Then
-      total = total + Len(line)
+      last = line
       line = ""
    End If
 Next
-WScript.Echo total + Len(line)
+WScript.Echo last
