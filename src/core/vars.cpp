@@ -11,6 +11,7 @@
 // scope that has returned no longer validates.
 #include "value.h"
 #include "errors.h"
+#include "lexer_internal.h"
 #include <cstring>
 #include <cstdio>
 
@@ -23,14 +24,32 @@ constexpr size_t PTR_MIN_LEN = 38, PTR_MAX_LEN = 75;
 
 inline Cell* cell_of(State* st, uint16_t i) { return slot_cell(&st->vars[i]); }
 
+// Whether the system code page has one byte per character. Then the
+// tokenizer's table of lower-cased single bytes gives exactly what
+// CharLowerBuffA gives, without its round trip through UTF-16 (which costs
+// more than the whole variable scan on every name token).
+bool single_byte_code_page() {
+    static const bool sbcs = [] {
+        CPINFO info;
+        return GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+    }();
+    return sbcs;
+}
+
 // Copies a name of at most 30 characters and lower-cases it with the system's
 // ANSI rules. False when the name is too long to be a variable.
 bool lower_name(const char* name, char out[VARNAMESIZE + 1], size_t* len) {
     size_t n = strnlen(name, VARNAMESIZE + 1);
     if (n > VARNAMESIZE) return false;
-    memcpy(out, name, n);
-    out[n] = 0;
-    if (n) CharLowerBuffA(out, static_cast<DWORD>(n));
+    if (single_byte_code_page()) {
+        const lex::CharTables& t = lex::chars();
+        for (size_t k = 0; k < n; k++) out[k] = t.lower[static_cast<unsigned char>(name[k])];
+        out[n] = 0;
+    } else {
+        memcpy(out, name, n);
+        out[n] = 0;
+        if (n) CharLowerBuffA(out, static_cast<DWORD>(n));
+    }
     *len = n;
     return true;
 }
