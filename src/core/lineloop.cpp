@@ -103,11 +103,20 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     cx.buf = buf;
     cx.result = result;
 
+    // The buffer stays locked while the loop runs: locking and sizing it for
+    // every line costs more than running a short statement. Nothing resizes
+    // a buffer that is running; if the lock fails here, the per-line reader
+    // reports it as it always does.
+    GMemLock held(buf);
+    const uint8_t* mem = held.get<uint8_t>();
+    const size_t memSize = mem ? GlobalSize(buf) : 0;
+
     int rc = 1;
     for (;;) {
         const uint32_t linePos = *pos;
         uint32_t textPos = linePos;
-        const int got = read_line(st, buf, pos, line, &textPos, keyBase);
+        const int got = mem ? read_line_mem(st, mem, memSize, pos, line, &textPos, keyBase)
+                            : read_line(st, buf, pos, line, &textPos, keyBase);
         if (got < 0) {   // the buffer could not be locked (the reader said so)
             rc = ex::fail(st, 9014);
             break;
