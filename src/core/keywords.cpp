@@ -21,26 +21,31 @@ static_assert(sizeof g_keywords / sizeof g_keywords[0] == KW_COUNT,
 
 namespace lex {
 
+// The builders are kept out of line: inlined, they made every call of the
+// accessors save and restore all callee-saved registers, and the accessors
+// are called for every token.
+[[gnu::noinline]] static CharTables build_chars() {
+    CharTables t{};
+    for (int c = 0; c < 256; c++) {
+        uint8_t k = 0;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) k |= CH_LETTER;
+        else if (c >= 128 && IsCharAlphaA(static_cast<CHAR>(c))) k |= CH_LETTER;
+        if (c >= '0' && c <= '9') k |= CH_DIGIT;
+        if (c == '_') k |= CH_UNDER;
+        if (c == '@') k |= CH_AT;
+        if (c == ' ' || c == '\t') k |= CH_BLANK;
+        if (c >= 128 && IsDBCSLeadByte(static_cast<BYTE>(c))) k |= CH_LEAD;
+        t.cls[c] = k;
+        char one[2] = {static_cast<char>(c), 0};
+        if (c >= 'A' && c <= 'Z') one[0] = static_cast<char>(c + 32);
+        else if (c >= 128 && !(k & CH_LEAD)) CharLowerBuffA(one, 1);
+        t.lower[c] = one[0];
+    }
+    return t;
+}
+
 const CharTables& chars() {
-    static const CharTables tables = [] {
-        CharTables t{};
-        for (int c = 0; c < 256; c++) {
-            uint8_t k = 0;
-            if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) k |= CH_LETTER;
-            else if (c >= 128 && IsCharAlphaA(static_cast<CHAR>(c))) k |= CH_LETTER;
-            if (c >= '0' && c <= '9') k |= CH_DIGIT;
-            if (c == '_') k |= CH_UNDER;
-            if (c == '@') k |= CH_AT;
-            if (c == ' ' || c == '\t') k |= CH_BLANK;
-            if (c >= 128 && IsDBCSLeadByte(static_cast<BYTE>(c))) k |= CH_LEAD;
-            t.cls[c] = k;
-            char one[2] = {static_cast<char>(c), 0};
-            if (c >= 'A' && c <= 'Z') one[0] = static_cast<char>(c + 32);
-            else if (c >= 128 && !(k & CH_LEAD)) CharLowerBuffA(one, 1);
-            t.lower[c] = one[0];
-        }
-        return t;
-    }();
+    static const CharTables tables = build_chars();
     return tables;
 }
 
@@ -63,12 +68,14 @@ static void report_box(const char* text, const char* title) {
     MessageBoxA(nullptr, text, title, MB_OK | MB_ICONSTOP | MB_TASKMODAL);
 }
 
+[[gnu::noinline]] static QuickLook build_quicklook() {
+    QuickLook q{};
+    quicklook_build(g_keywords, NKEYTOKENS, &q, report_box);
+    return q;
+}
+
 const QuickLook& quicklook() {
-    static const QuickLook index = [] {
-        QuickLook q{};
-        quicklook_build(g_keywords, NKEYTOKENS, &q, report_box);
-        return q;
-    }();
+    static const QuickLook index = build_quicklook();
     return index;
 }
 
@@ -107,7 +114,12 @@ uint32_t search_name(const char* w, size_t n, uint32_t lo, uint32_t hi) {
         uint32_t mid = lo + (hi - lo) / 2;
         const KeywordRec& r = g_keywords[mid];
         size_t rn = r.nameLen;
-        int d = memcmp(w, r.name, n < rn ? n : rn);
+        // Byte order as memcmp gives it; the names are short, an inline loop
+        // beats the library call.
+        const size_t m = n < rn ? n : rn;
+        int d = 0;
+        for (size_t k = 0; k < m && d == 0; k++)
+            d = static_cast<unsigned char>(w[k]) - static_cast<unsigned char>(r.name[k]);
         if (d == 0) d = n < rn ? -1 : n > rn ? 1 : 0;
         if (d == 0) return mid;
         if (d < 0) hi = mid;
