@@ -13,8 +13,7 @@
 #include <string>
 
 void cell_init(Cell* c, int32_t value) {
-    memset(c, 0, sizeof *c);
-    VariantInit(&c->var);
+    memset(c, 0, sizeof *c);   // also VT_EMPTY (0) in the variant: no VariantInit call needed
     c->i = value;
     c->type = TW_INT;
     c->slot = SLOT_NONE;

@@ -543,7 +543,9 @@ bool head(Parser& p, Cell* result, bool assignAllowed, bool ptrMode, bool* assig
         if (!ref_fetch(st, &ref, &value)) return false;
     } else if (st->delimType == TK_VARIABLE) {
         ref.level = st->level;
-        snprintf(ref.name, sizeof ref.name, "%s", st->token);
+        const size_t n = strnlen(st->token, sizeof ref.name - 1);   // as "%s" into the field, without printf
+        memcpy(ref.name, st->token, n);
+        ref.name[n] = 0;
         if (!next(st)) return false;
         if (assign_op(st)) return assign();
         const int slot = find_var(st, ref.name, 1);
