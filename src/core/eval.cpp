@@ -132,8 +132,13 @@ inline bool next(State* st, Cell* c = nullptr) {
 // Deep nesting (thousands of parentheses or unary operators on one line) must
 // end in an error, not in a stack overflow: the remaining stack of the thread
 // is checked on every nested level.
+// The thread's stack bottom is kept in a system TLS slot: a C++ thread_local
+// goes through the emulated-TLS runtime here, which takes a spin lock and a
+// once-check on every access. The slot read leaves the last-error value as it was.
 bool stack_room(State* st) {
-    static thread_local ULONG_PTR low = 0;
+    static const DWORD tls = TlsAlloc();
+    const DWORD lastError = GetLastError();
+    ULONG_PTR low = tls != TLS_OUT_OF_INDEXES ? reinterpret_cast<ULONG_PTR>(TlsGetValue(tls)) : 0;
     if (!low) {
         using Limits = VOID(WINAPI*)(PULONG_PTR, PULONG_PTR);
         static const Limits fn = reinterpret_cast<Limits>(
@@ -141,7 +146,9 @@ bool stack_room(State* st) {
         ULONG_PTR lo = 0, hi = 0;
         if (fn) fn(&lo, &hi);
         low = lo ? lo : 1;
+        if (tls != TLS_OUT_OF_INDEXES) TlsSetValue(tls, reinterpret_cast<void*>(low));
     }
+    SetLastError(lastError);
     char probe;
     if (low > 1 && reinterpret_cast<ULONG_PTR>(&probe) - low < 96 * 1024) return fail(st, 3353);
     return true;
