@@ -396,7 +396,12 @@ public:
 
     std::string script() {
         std::string s;
-        if (chance(70)) s += "ErrorMode(@OFF)\r\n";
+        if (chance(50)) {                  // a handler that resumes after every error: runs go deeper
+            s += "#DefineFunction OnError(info)\r\nReturn 1\r\n#EndFunction\r\n"
+                 "IntControl(73, 3, \"OnError\", 0, 0)\r\n";
+        } else if (chance(70)) {
+            s += "ErrorMode(@OFF)\r\n";
+        }
         int n = 1 + pick(25);
         for (int i = 0; i < n; ++i) s += line() + "\r\n";
         return s;
