@@ -9,6 +9,7 @@
 #include "heap.h"
 #include "tokenizer.h"
 #include "value.h"
+#include "owned_state.h"
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,33 +35,11 @@ const char* const kMix[] = {
 };
 constexpr int kLines = sizeof kMix / sizeof kMix[0];
 
-struct Bench {
-    HGLOBAL stateMem = nullptr, varMem = nullptr;
-    uint8_t* region = nullptr;
-    State* st = nullptr;
-
+struct Bench : OwnedState {
     bool init() {
-        stateMem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, STATE_SIZE);
-        st = stateMem ? static_cast<State*>(GlobalLock(stateMem)) : nullptr;
-        region = static_cast<uint8_t*>(VirtualAlloc(nullptr, 64ull << 20, MEM_RESERVE, PAGE_NOACCESS));
-        if (!st || !region || !heap_init(st, region, 64ull << 20, 65536)) return false;
-        varMem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 500 * sizeof(VarSlot));
-        if (!varMem) return false;
-        scope_start(st, varMem, 500);
-        st->curUdf = 65535;
+        if (!build(500, 64ull << 20)) return false;
         eval_state_init(st);
         return true;
-    }
-    ~Bench() {
-        if (varMem) {
-            if (st && st->vars) GlobalUnlock(varMem);
-            GlobalFree(varMem);
-        }
-        if (region) VirtualFree(region, 0, MEM_RELEASE);
-        if (stateMem) {
-            GlobalUnlock(stateMem);
-            GlobalFree(stateMem);
-        }
     }
 
     void set_line(const char* text) {
