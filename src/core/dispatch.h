@@ -32,6 +32,10 @@ struct BuiltinEntry { uint32_t id; BuiltinFn fn; };
 // Tables end with an entry whose fn is nullptr. families.cpp lists every
 // module's table; an id of the keyword table that no table implements fails
 // with 3046 and the detail "<name> is not available in this version".
+// Per-state clean-up of a library module, called at tear-down (request 99);
+// families.cpp lists them.
+typedef void (*TeardownFn)(State* st);
+void library_teardown(State* st);
 // Number of ids implemented by more than one table (0 in a correct build).
 int builtin_conflicts();
 // The implementation registered for a built-in id, or nullptr.

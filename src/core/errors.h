@@ -35,6 +35,14 @@ int err_report_text(State* st, HWND owner, uint32_t errNum, int severity, const 
 // "KEL Internal Error" box and error 1425.
 void internal_error(State* st, const char* text);
 
+// The platform-error record (platform_error.cpp), for library functions whose
+// system call failed: stores `code` as LastError in section CXDXA64I of the
+// settings file CORVEXRC.INI and, with addDetail, appends "<call> error:",
+// two line feeds, four blanks and the code to the detail block.
+void platform_error(State* st, const char* call, DWORD code, bool addDetail = true);
+// Full path of the settings file CORVEXRC.INI (in the Windows directory).
+bool settings_file_path(char* out, size_t size);
+
 // Every box the core raises outside the error dialog (the Execute warning,
 // preparation failures, internal errors) goes through here instead of
 // MessageBox: with a report callback set it is handed to the host as a

@@ -13,6 +13,25 @@ extern const BuiltinEntry g_callBuiltins[];        // core/callscript.cpp: Call
 extern const BuiltinEntry g_coreBuiltins[];        // library/core/corefuncs.cpp: Drop, VarType, ...
 extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cpp: IntControl
 
+// Library families: one table each (keep one blank line between families so
+// that families added side by side merge cleanly).
+// strings
+
+// time
+
+// files
+
+// items
+
+// binary buffers
+
+// trace
+
+// registry
+
+// windows, processes, keys
+
+
 namespace {
 
 struct TableRef {
@@ -25,6 +44,23 @@ const TableRef kTables[] = {
     {g_coreBuiltins, nullptr},
     {g_intControlBuiltins, nullptr},
     {g_errorBuiltins, &g_errorBuiltinCount},    // core/errfuncs.cpp: ErrorMode, LastError, ErrorEvent
+
+    // strings
+
+    // time
+
+    // files
+
+    // items
+
+    // binary buffers
+
+    // trace
+
+    // registry
+
+    // windows, processes, keys
+
 };
 
 BuiltinFn g_index[KW_COUNT];
@@ -56,4 +92,35 @@ BuiltinFn builtin_lookup(uint32_t id) {
 int builtin_conflicts() {
     std::call_once(g_built, build_index);
     return g_conflicts;
+}
+
+// ---- tear-down ---------------------------------------------------------------
+// Modules that hold per-state resources (open files, key handles, buffers, a
+// trace file) release them in a function listed here; request 99 calls every
+// one, in this order, after the variables are released.
+namespace {
+const TeardownFn kTeardowns[] = {
+    // strings
+
+    // time
+
+    // files
+
+    // items
+
+    // binary buffers
+
+    // trace
+
+    // registry
+
+    // windows, processes, keys
+
+    nullptr,
+};
+}  // namespace
+
+void library_teardown(State* st) {
+    for (TeardownFn fn : kTeardowns)
+        if (fn) fn(st);
 }

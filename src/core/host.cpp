@@ -7,6 +7,7 @@
 // serialised by the process-wide busy counter (loader.h BusyHold).
 #include "errors.h"
 #include "eval.h"
+#include "dispatch.h"
 #include "exec.h"
 #include "heap.h"
 #include "kel.h"
@@ -148,6 +149,7 @@ void teardown(State* st) {
     foreach_release_all(st);
     udf_free_all(st);
     release_variables(st);
+    library_teardown(st);
     for (HMODULE& m : st->extenders)
         if (m) FreeLibrary(m), m = nullptr;
     for (HANDLE& f : st->files)

@@ -169,6 +169,28 @@ struct State {
     char       boxTitle[256];   // texts of the last no-dialog box, kept for the host
     char       boxText[256];
 
+    // ---- library families: per-state settings and tables ----
+    // Each family adds its fields under its own heading (keep the blank lines
+    // between headings so that families added side by side merge cleanly).
+    // Large tables go in a block the family allocates on first use and frees
+    // in its tear-down function (families.cpp), with only a pointer here.
+    // strings
+
+    // time
+
+    // files
+
+    // items
+
+    // binary buffers
+
+    // trace
+
+    // registry
+
+    // windows, processes, keys
+
+
     // ---- native interop tables (later families) ----
     HANDLE     files[MAX_FILES];
     HGLOBAL    binbufs[MAX_BINBUF];

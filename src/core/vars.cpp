@@ -71,9 +71,7 @@ bool statement_skipped(const State* st) {
 // The settings file lives in the Windows directory.
 void record_uninitialized(const char* name) {
     char path[MAX_PATH + 16];
-    UINT n = GetWindowsDirectoryA(path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return;
-    snprintf(path + n, sizeof path - n, "\\CORVEXRC.INI");
+    if (!settings_file_path(path, sizeof path)) return;
     WritePrivateProfileStringA("Error Reporting", "3052", name, path);
 }
 

@@ -36,10 +36,27 @@ void ic_error_handler(State* st, Cell* result, Cell* p) {
     ic_previous(st, result, errctl_error_mode(st, ic_int(st, &p[0]), func));
 }
 
+// Request numbers the design does not fix are ours; each family has a block
+// (docs/architecture.md, "IntControl"). Keep one blank line between families.
 const IntControlEntry kRequests[] = {
     {72, ic_cancel_handler},
     {73, ic_error_handler},
     {87, ic_execute_display},
+
+    // time (41)
+
+    // files (100-119)
+
+    // items (120-129)
+
+    // windows, processes (130-149)
+
+    // registry (150-159)
+
+    // keys (35, 43, 45)
+
+    // trace (160-169)
+
 };
 
 void fn_intcontrol(State* st, int nargs, Cell* result, Cell* args, bool) {
