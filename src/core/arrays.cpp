@@ -108,14 +108,33 @@ void arr_addref(ArrayHdr* a) {
     if (a) a->refs++;
 }
 
-void arr_release(State* st, ArrayHdr* a) {
-    if (!a || a->refs == 0) return;
-    if (--a->refs) return;
+// Releasing a block releases its elements, and an element may hold the last
+// reference of another block, which may hold another... A script controls that
+// depth (a chain of arrays each holding the previous one), so blocks whose last
+// reference went are not released by recursion: they are queued on a list
+// threaded through their headers (the identity stamp is no longer needed once
+// the block is dying) and freed one after another by the outermost call. The
+// list needs no memory of its own, so releasing never fails.
+namespace {
+
+thread_local ArrayHdr* t_dying = nullptr;     // queued blocks, linked through `stamp`
+thread_local bool      t_draining = false;
+
+void free_block(State* st, ArrayHdr* a) {
     // Every cell the block has room for is released, not only the first
     // `count`: maps scatter their cells, and cells no one uses are zero.
     if (a->elements) {
         uint32_t cells = cells_in_block(a);
-        for (uint32_t i = 0; i < cells; i++) cell_release(st, arr_elem(a, i), CM_ELEMENT);
+        for (uint32_t i = 0; i < cells; i++) {
+            Cell* c = arr_elem(a, i);
+            if (c->type & TW_ARRAY) {
+                ArrayHdr* child = c->arr;
+                c->arr = nullptr;
+                c->type &= ~TW_ARRAY;
+                if (child) arr_release(st, child);   // only queues: we are draining
+            }
+            cell_release(st, c, CM_ELEMENT);
+        }
     }
     // A variable that still names the block (its reference was not counted)
     // must not be left pointing at freed memory.
@@ -130,4 +149,20 @@ void arr_release(State* st, ArrayHdr* a) {
         GlobalUnlock(h);
         GlobalFree(h);
     }
+}
+
+}  // namespace
+
+void arr_release(State* st, ArrayHdr* a) {
+    if (!a || a->refs == 0) return;
+    if (--a->refs) return;
+    a->stamp = reinterpret_cast<int64_t>(t_dying);
+    t_dying = a;
+    if (t_draining) return;
+    t_draining = true;
+    while (ArrayHdr* next = t_dying) {
+        t_dying = reinterpret_cast<ArrayHdr*>(next->stamp);
+        free_block(st, next);
+    }
+    t_draining = false;
 }

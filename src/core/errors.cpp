@@ -5,7 +5,6 @@
 // statement wrapper (report.cpp) shows or hands over the details and frees the
 // block once the statement's error has been dealt with.
 #include "errors.h"
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -51,13 +50,10 @@ void err_detail(State* st, const char* text) {
     append(text);
 }
 
-void err_detailf(State* st, uint32_t id, ...) {
+void err_detail_args(State* st, uint32_t id, const MsgArg* args, int nargs) {
     char fmt[DETAIL_SIZE], text[DETAIL_SIZE];
     msg_text(st, id, fmt, sizeof fmt);
-    va_list ap;
-    va_start(ap, id);
-    vsnprintf(text, sizeof text, fmt, ap);
-    va_end(ap);
+    msg_format(text, sizeof text, fmt, args, nargs);
     err_detail(st, text);
 }
 

@@ -8,8 +8,31 @@ enum : int { EM_OFF = 0, EM_CANCEL = 1, EM_NOTIFY = 2 };   // ErrorMode values
 inline void err_set(State* st, uint16_t n) { st->err = n; }
 // Appends a detail text to the detail block (separator from the second on).
 void err_detail(State* st, const char* text);
-// Appends the message `id` formatted with printf arguments.
-void err_detailf(State* st, uint32_t id, ...);
+// Message texts can come from a language file, so they are never handed to
+// printf as formats. msg_format substitutes the arguments itself: each
+// conversion (%d %i %u %ld %x %X %c for numbers, %s for texts, with flags,
+// a width and a precision of up to two digits each) takes the next argument
+// if it has the right kind; any other conversion, or one left without an
+// argument, is copied as it stands; "%%" is "%".
+struct MsgArg {
+    bool        isText;
+    long long   n;
+    const char* s;
+    MsgArg(long long v) : isText(false), n(v), s(nullptr) {}
+    MsgArg(int v) : MsgArg(static_cast<long long>(v)) {}
+    MsgArg(long v) : MsgArg(static_cast<long long>(v)) {}
+    MsgArg(unsigned v) : MsgArg(static_cast<long long>(v)) {}
+    MsgArg(unsigned long v) : MsgArg(static_cast<long long>(v)) {}
+    MsgArg(const char* v) : isText(true), n(0), s(v ? v : "") {}
+};
+void msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int nargs);
+// Appends the message `id` with its conversions filled from `args`.
+void err_detail_args(State* st, uint32_t id, const MsgArg* args, int nargs);
+template <class... A>
+void err_detailf(State* st, uint32_t id, A... a) {
+    const MsgArg args[] = {MsgArg(a)..., MsgArg(0)};
+    err_detail_args(st, id, args, static_cast<int>(sizeof...(A)));
+}
 // Releases the detail block (after each report; also safe when there is none).
 void err_detail_free(State* st);
 int  err_severity(uint32_t n);

@@ -106,6 +106,10 @@ constexpr uint8_t JM_GOSUB = 158, JM_GOTO = 159;
 constexpr uint32_t JM_MAXPOS = 0xFFFFFF;
 void jump_marker_encode(uint8_t out[5], bool gosub, uint32_t pos);
 bool jump_marker_decode(const char* text, bool* gosub, uint32_t* pos);
+// Whether the statement text (which begins with 158 or 159) is a marker that
+// label_search wrote: it decodes, the label's name still follows it, and the
+// target is the line after that label's line. Fills *gosub and *target.
+bool jump_marker_genuine(State* st, const StmtCtx* cx, const char* text, bool* gosub, uint32_t* target);
 // Writes a marker over the 5 bytes at `at` of a scrambled buffer. False if it cannot.
 bool jump_marker_patch(State* st, HGLOBAL buf, uint32_t at, bool gosub, uint32_t target);
 

@@ -33,7 +33,7 @@ int do_end(State* st, StmtCtx* cx, int offset);
 int do_gosub(State* st, StmtCtx* cx, int offset);
 int do_return(State* st, StmtCtx* cx, int offset);
 int do_goto(State* st, StmtCtx* cx, int offset);
-int do_marker(State* st, StmtCtx* cx, int offset);
+int do_marker(State* st, StmtCtx* cx, bool gosub, uint32_t target);
 
 // statement.cpp: the handler of a structure keyword (nullptr: not one), and
 // the helpers every handler uses.

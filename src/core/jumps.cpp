@@ -65,7 +65,52 @@ bool label_matches(const char* line, const char* want, size_t n) {
     return end == 0 || end == ' ' || end == '\t' || end == ';';
 }
 
+constexpr uint32_t LABEL_LINE_MAX = 4096;   // how far back a label line is looked for
+
 }  // namespace
+
+// A statement beginning with byte 158 or 159 is not necessarily a marker:
+// those bytes are letters in many code pages, and a damaged script may hold
+// anything. A marker we wrote overwrote the first five bytes of "GoTo label"
+// or "GoSub label", so the label's name still follows it, and its target is
+// the line after that label's line. Anything else is ordinary script text.
+bool jump_marker_genuine(State* st, const StmtCtx* cx, const char* text, bool* gosub, uint32_t* target) {
+    if (cx->substituted || !jump_marker_decode(text, gosub, target)) return false;
+    const char* p = text + 5;
+    while (*p == ' ' || *p == '\t') ++p;
+    char want[257];
+    size_t n = 0;
+    while (p[n] && p[n] != ' ' && p[n] != '\t' && p[n] != ';' && n < 256) {
+        want[n] = p[n];
+        ++n;
+    }
+    want[n] = 0;
+    if (n == 0) return false;
+    CharUpperBuffA(want, static_cast<DWORD>(n));
+
+    GMemLock lock(cx->buf);
+    if (!lock) return false;
+    const uint8_t* mem = lock.get<uint8_t>();
+    const size_t size = GlobalSize(cx->buf);
+    const uint32_t base = exec_key_base(st);
+    const uint32_t t = *target;
+    if (t < 2 || t >= size) return false;
+    uint8_t c = scr_dec(mem[t - 1], base + t - 1);
+    if (c != '\n' && c != 26) return false;
+    uint32_t start = t - 1;
+    while (start > 0 && t - start < LABEL_LINE_MAX) {
+        c = scr_dec(mem[start - 1], base + start - 1);
+        if (c == '\n' || c == 26 || c == 0) break;
+        --start;
+    }
+    char line[LABEL_LINE_MAX + 1];
+    uint32_t len = 0;
+    for (uint32_t i = start; i < t - 1; ++i) line[len++] = static_cast<char>(scr_dec(mem[i], base + i));
+    line[len] = 0;
+    const char* l = line;
+    while (*l == ' ' || *l == '\t') ++l;
+    return label_matches(l, want, n);
+}
 
 int label_search(State* st, const char* name, uint32_t* pos, uint32_t linePos, uint32_t stmtPos,
                  HGLOBAL buf, bool noPatch) {
@@ -158,11 +203,8 @@ bool push_gosub(State* st, uint32_t resume, const StmtCtx* cx) {
 
 }  // namespace
 
-int do_marker(State* st, StmtCtx* cx, int offset) {
+int do_marker(State* st, StmtCtx* cx, bool gosub, uint32_t target) {
     if (is_skipping(st)) return skip_statement(st, "");
-    bool gosub;
-    uint32_t target;
-    if (!jump_marker_decode(cx->line + offset, &gosub, &target)) return fail(st, 3352);
     if (gosub) {
         if (!push_gosub(st, *cx->next, cx)) return 0;
     } else {

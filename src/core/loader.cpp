@@ -102,9 +102,13 @@ bool prep_utf16(State* st, const uint8_t* p, size_t bytes, std::string& out) {
     for (size_t i = 0; i < units; ++i) {
         const uint8_t* q = p + 2 + 2 * i;
         wchar_t c = bigEndian ? static_cast<wchar_t>((q[0] << 8) | q[1]) : static_cast<wchar_t>(q[0] | (q[1] << 8));
-        if (c == 0) break;
         w += c;
     }
+    // The text runs to its last character; zeros inside it become blanks
+    // (see script_text below).
+    while (!w.empty() && w.back() == 0) w.pop_back();
+    for (wchar_t& c : w)
+        if (c == 0) c = L' ';
     out.clear();
     if (w.empty()) return true;
     UINT cp = st && st->codePage ? st->codePage : CP_ACP;
@@ -116,6 +120,23 @@ bool prep_utf16(State* st, const uint8_t* p, size_t bytes, std::string& out) {
     // double-byte code pages; a multi-byte code page might not).
     return out.size() + 1 <= bytes;
 }
+
+namespace {
+
+// The script text of a host buffer: everything up to its last non-zero byte.
+// A zero byte inside the text (a damaged file, a binary byte pasted into a
+// script) becomes a blank, so a line that held only a zero reads as an empty
+// line and the rest of the script still runs; nothing after it is dropped.
+std::string script_text(const uint8_t* p, size_t cap) {
+    size_t n = cap;
+    while (n && p[n - 1] == 0) --n;
+    std::string text(reinterpret_cast<const char*>(p), n);
+    for (char& c : text)
+        if (c == 0) c = ' ';
+    return text;
+}
+
+}  // namespace
 
 void prep_line_ends(std::string& text) {
     size_t n = text.size();
@@ -325,7 +346,7 @@ int Expander::include_line(const char* p, const char* end, int level, const std:
         }
         body.swap(conv);
     } else {
-        body.resize(strnlen(body.data(), body.size()));   // text ends at a zero byte
+        body = script_text(reinterpret_cast<const uint8_t*>(body.data()), body.size());
     }
     if (body.empty()) return 0;
     // Names inside an included file are tried first next to that file.
@@ -382,7 +403,7 @@ bool prepare_buffer(State* st, HGLOBAL* buf, const char* file, const char* dir) 
         if (cap >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
             if (!prep_utf16(st, p, cap, text)) rc = 216;
         } else {
-            text.assign(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), cap));
+            text = script_text(p, cap);
         }
         if (!rc) {
             prep_line_ends(text);

@@ -109,3 +109,69 @@ const char* msg_text(State* st, uint32_t id, char* buf, int size) {
     LoadMyString(st, g_hInst, id, buf, size);
     return buf;
 }
+
+// The conversions are rebuilt from checked pieces (flags, at most two digits
+// of width and of precision, one conversion letter), so the text itself never
+// reaches printf as a format.
+void msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int nargs) {
+    if (!out || size == 0) return;
+    size_t len = 0;
+    auto put = [&](const char* s, size_t n) {
+        if (n > size - 1 - len) n = size - 1 - len;
+        memcpy(out + len, s, n);
+        len += n;
+    };
+    int next = 0;
+    const char* p = fmt ? fmt : "";
+    while (*p && len < size - 1) {
+        if (*p != '%') {
+            put(p++, 1);
+            continue;
+        }
+        if (p[1] == '%') {
+            put("%", 1);
+            p += 2;
+            continue;
+        }
+        const char* start = p++;
+        char flags[8];
+        size_t nf = 0;
+        while (*p && strchr("-+ #0", *p) && nf < sizeof flags - 1) flags[nf++] = *p++;
+        flags[nf] = 0;
+        int width = -1, prec = -1, digits = 0;
+        while (*p >= '0' && *p <= '9' && digits < 2) width = (width < 0 ? 0 : width * 10) + (*p++ - '0'), ++digits;
+        if (*p == '.') {
+            ++p;
+            prec = 0;
+            digits = 0;
+            while (*p >= '0' && *p <= '9' && digits < 2) prec = prec * 10 + (*p++ - '0'), ++digits;
+        }
+        while (*p == 'l' || *p == 'h') ++p;
+        const char conv = *p;
+        const bool numeric = conv && strchr("diuxXc", conv);
+        const bool textual = conv == 's';
+        if ((!numeric && !textual) || next >= nargs || args[next].isText != textual) {
+            put(start, static_cast<size_t>(p - start));   // not a conversion we fill: literal text
+            continue;
+        }
+        ++p;
+        char spec[32];
+        int n = snprintf(spec, sizeof spec, "%%%s", flags);
+        if (width >= 0) n += snprintf(spec + n, sizeof spec - n, "%d", width);
+        if (prec >= 0) n += snprintf(spec + n, sizeof spec - n, ".%d", prec);
+        char piece[512];
+        const MsgArg& a = args[next++];
+        if (textual) {
+            snprintf(spec + n, sizeof spec - n, "s");
+            snprintf(piece, sizeof piece, spec, a.s);
+        } else if (conv == 'c') {
+            snprintf(spec + n, sizeof spec - n, "c");
+            snprintf(piece, sizeof piece, spec, static_cast<int>(static_cast<unsigned char>(a.n)));
+        } else {
+            snprintf(spec + n, sizeof spec - n, "ll%c", conv == 'i' ? 'd' : conv);
+            snprintf(piece, sizeof piece, spec, a.n);
+        }
+        put(piece, strlen(piece));
+    }
+    out[len] = 0;
+}

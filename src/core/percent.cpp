@@ -51,6 +51,7 @@ bool value_text(State* st, const char* name, Out* out, bool* found) {
     Cell tmp;
     cell_init(&tmp);
     bool ok = var_read(st, i, &tmp) && conv_to_ansi(st, &tmp);
+    if (!ok && !st->err) st->err = 3056;   // an array or an object has no text
     if (ok) {
         const char* text = cell_str(st, &tmp);
         ok = out->put(text, strlen(text)) || (err_set(st, 3101), false);

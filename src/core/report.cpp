@@ -152,6 +152,9 @@ int core_box(State* st, const char* text, const char* title, UINT type) {
 }
 
 int err_report(State* st, HWND owner, uint32_t firstTextId, uint32_t errNum, int severity) {
+    // A failure that forgot its number is still a failure: show it as an
+    // internal error rather than as "Error 0" with no text.
+    if (errNum == 0) errNum = 1425;
     const uint32_t reported = err_reported_number(st, errNum);
     st->lastErr = static_cast<uint16_t>(reported);
     if (st->errorMode == EM_OFF && severity == SEV_MINOR) return 1;

@@ -272,7 +272,11 @@ void stmt_skip(State* st, const char* text) {
 int stmt_exec(State* st, StmtCtx* cx, int offset) {
     char* text = cx->line + offset;
     const uint8_t first = static_cast<uint8_t>(*text);
-    if (first == JM_GOSUB || first == JM_GOTO) return do_marker(st, cx, offset);
+    if (first == JM_GOSUB || first == JM_GOTO) {
+        bool gosub;
+        uint32_t target;
+        if (jump_marker_genuine(st, cx, text, &gosub, &target)) return do_marker(st, cx, gosub, target);
+    }
 
     // A leading "*": an assignment through the variable pointer held by the
     // variable that follows.
