@@ -71,9 +71,27 @@ void set_params(Engine& engine, const std::vector<std::wstring>& args)
     }
 }
 
+// A launcher that starts kel.exe through layers that may hide how it ended
+// (Wine reports a program whose session was torn down as a success) names a
+// file in KEL_STATUS_FILE; kel.exe writes its exit status there as its last
+// act, so a missing file means the program did not finish.
+void write_status_file(int status)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableW(L"KEL_STATUS_FILE", path, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) return;
+    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return;
+    char text[16];
+    int len = wsprintfA(text, "%d\n", status);
+    DWORD written = 0;
+    WriteFile(f, text, (DWORD)len, &written, nullptr);
+    CloseHandle(f);
+}
+
 } // namespace
 
-int wmain(int argc, wchar_t** argv)
+static int run(int argc, wchar_t** argv)
 {
     Options opt = parse_options(argc, argv);
     switch (opt.action) {
@@ -113,4 +131,11 @@ int wmain(int argc, wchar_t** argv)
     SetConsoleCtrlHandler(on_break, FALSE);
     g_engine = nullptr;
     return exit_status(outcome);
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    int status = run(argc, argv);
+    write_status_file(status);
+    return status;
 }

@@ -614,12 +614,14 @@ int do_endswitch(State* st, StmtCtx*, int) {
 
 namespace {
 
+// While skipping, Break and Continue do nothing, not even the loop check: a
+// line that does not run cannot fail.
 int request(State* st, uint8_t bit, uint16_t errNoLoop, int32_t event) {
-    if (!st->loopFlag) return fail(st, errNoLoop);
     if (is_skipping(st)) {
         trace(st, event, false);
         return 1;
     }
+    if (!st->loopFlag) return fail(st, errNoLoop);
     struct_top(st)->status = bit;
     trace(st, event, true);
     return 1;
