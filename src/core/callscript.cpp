@@ -7,6 +7,7 @@
 // the statement the caller was in the middle of, so the evaluator resumes
 // parsing it right after Call returns.
 #include "loader.h"
+#include "linecache.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "exec.h"
@@ -258,6 +259,7 @@ bool call_script(State* st, const char* file, const Cell* params, Cell* result) 
         } else {
             st->err = 9013;   // reported by the preparation
         }
+        lines_forget(st, prepared);
         if (prepared != buf) GlobalFree(prepared);
         GlobalFree(buf);
     }

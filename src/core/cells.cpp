@@ -22,6 +22,30 @@ void cell_init(Cell* c, int32_t value) {
 
 bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t slotArg) {
     const uint32_t mode = opts & 0xF;
+    // Plain numbers own nothing: copy the value fields and the reference
+    // fields the mode asks for, and nothing else.
+    if (!(src->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMTEMP)) && mode != CM_ELEMENT) {
+        const uint32_t type = src->type;
+        const int64_t wide = src->i64;
+        const int32_t i = src->i;
+        memset(dst, 0, sizeof *dst);
+        dst->i64 = wide;
+        dst->i = i;
+        dst->type = type;
+        if ((slotArg & 0xFFFF) != SLOT_NONE) {
+            dst->slot = static_cast<uint16_t>(slotArg & 0xFFFF);
+            dst->level = (opts & CC_LEVEL_FROM_SLOT) ? static_cast<int16_t>(slotArg >> 16)
+                                                     : static_cast<int16_t>(st->level);
+        } else if (mode == CM_VARBOUND) {
+            dst->ref = src->ref;
+            dst->slot = src->slot;
+            dst->level = src->level;
+        } else {
+            dst->slot = SLOT_NONE;
+            dst->level = LEVEL_NONE;
+        }
+        return true;
+    }
     Cell tmp;
     memset(&tmp, 0, sizeof tmp);
     memcpy(&tmp, src, ELEMENT_SIZE);

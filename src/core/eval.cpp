@@ -175,23 +175,26 @@ struct Parser {
 bool level_expr(Parser& p, int level, Cell* out);
 bool unary_level(Parser& p, Cell* out);
 
-// Levels 2..9: left operand, then as long as an operator of this level follows,
-// its right operand and the operation.
+// Levels `level`..9 by precedence climbing: a unary operand, then as long as
+// an operator of this level or a tighter one follows, its right operand
+// (binding one level tighter, so every level associates to the left) and the
+// operation. This computes exactly what one routine per level would, in the
+// same order, without descending through every level for each operand.
 bool level_expr(Parser& p, int level, Cell* out) {
     State* st = p.st;
-    if (level > 9) return unary_level(p, out);
-    if (!level_expr(p, level + 1, out)) return false;
-    while (binary_level(st) == level) {
+    if (!unary_level(p, out)) return false;
+    for (;;) {
+        const int opLevel = binary_level(st);
+        if (opLevel < level || opLevel == 0) return true;
         const uint32_t op = st->tok;
         if (!next(st, out)) return false;
         Cell right;
-        if (!level_expr(p, level + 1, &right)) {
+        if (!level_expr(p, opLevel + 1, &right)) {
             drop(st, out);
             return false;
         }
         if (!apply_binary(st, op, out, &right)) return false;
     }
-    return true;
 }
 
 // ---- operands --------------------------------------------------------------
@@ -213,7 +216,7 @@ bool constant_operand(State* st, Cell* out) {
 }
 
 bool variable_operand(State* st, Cell* out) {
-    const int slot = find_var(st, st->token, 1);
+    const int slot = find_var_hint(st, st->token, st->tokSlot, 1);
     if (slot < 0 || !var_read(st, static_cast<uint16_t>(slot), out)) return false;
     return next(st, out) && subscript_value(st, out);
 }
@@ -550,12 +553,13 @@ bool head(Parser& p, Cell* result, bool assignAllowed, bool ptrMode, bool* assig
         if (!ref_fetch(st, &ref, &value)) return false;
     } else if (st->delimType == TK_VARIABLE) {
         ref.level = st->level;
+        ref.slot = st->tokSlot;
         const size_t n = strnlen(st->token, sizeof ref.name - 1);   // as "%s" into the field, without printf
         memcpy(ref.name, st->token, n);
         ref.name[n] = 0;
         if (!next(st)) return false;
         if (assign_op(st)) return assign();
-        const int slot = find_var(st, ref.name, 1);
+        const int slot = find_var_hint(st, ref.name, ref.slot, 1);
         if (slot < 0 || !var_read(st, static_cast<uint16_t>(slot), &value)) return false;
     } else if (is_kw(st, KW_Q_OLEOBJECT)) {
         cell_init(&p.pending, 0);

@@ -143,6 +143,7 @@ extern ObjectRefHandler g_objectRef;
 // subscripts of one of its elements.
 struct VarRef {
     uint16_t level;
+    uint16_t slot = SLOT_NONE;   // where the name was last seen in that scope (a hint, checked before use)
     char     name[VARNAMESIZE + 1];
     int      nsubs;          // 0: the variable itself
     int64_t  subs[5];

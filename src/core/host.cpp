@@ -12,6 +12,7 @@
 #include "heap.h"
 #include "kel.h"
 #include "loader.h"
+#include "linecache.h"
 #include "value.h"
 #include <cstring>
 
@@ -146,6 +147,7 @@ void release_variables(State* st) {
 }
 
 void teardown(State* st) {
+    lines_forget_all(st);
     foreach_release_all(st);
     udf_free_all(st);
     release_variables(st);
@@ -316,6 +318,7 @@ extern "C" int ProcessDaBatBuffer(HWND hwnd, HGLOBAL hState, HGLOBAL script, uin
     st->hostFuncs = reinterpret_cast<const KeywordRec*>(hostTable);
     st->hostValue = hostValue;
     while (st->level > 0) scope_pop(st);   // a run never starts inside a function scope
+    lines_forget_all(st);                  // the host may hand a new script in an old block
     reset_run_state(st);
 
     pump_messages_for(st, 20);

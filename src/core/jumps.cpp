@@ -12,6 +12,7 @@
 #include "eval.h"
 #include "errors.h"
 #include "loader.h"
+#include "linecache.h"
 #include <cstring>
 #include <memory>
 
@@ -44,6 +45,7 @@ bool jump_marker_patch(State* st, HGLOBAL buf, uint32_t at, bool gosub, uint32_t
     uint8_t* mem = lock.get<uint8_t>();
     const uint32_t base = exec_key_base(st);
     for (uint32_t k = 0; k < 5; ++k) mem[at + k] = scr_enc(marker[k], base + at + k);
+    lines_stale(st, buf);   // the line reads differently from now on
     return true;
 }
 

@@ -44,8 +44,11 @@ namespace lex {
     return t;
 }
 
-const CharTables& chars() {
+const CharTables* g_chars = nullptr;
+
+const CharTables& chars_build() {
     static const CharTables tables = build_chars();
+    g_chars = &tables;
     return tables;
 }
 
@@ -146,7 +149,7 @@ uint32_t search_operator(const CharTables& t, const char* text, uint32_t lo, uin
 // A word followed by "[...]" and "." is an object reference when the word
 // names an array, a variant holding an array, or a string holding a valid
 // variable pointer.
-bool subscripted_object(State* st, const char* word, const char* after) {
+bool subscripted_object(State* st, const char* word, const char* after, bool* dynamic) {
     if (*after != '[') return false;
     int depth = 0;
     const char* p = after;
@@ -163,6 +166,7 @@ bool subscripted_object(State* st, const char* word, const char* after) {
         }
     }
     if (*p != ']' || p[1] != '.') return false;
+    if (dynamic) *dynamic = true;   // the answer depends on what the variable holds
     uint16_t i = var_lookup(st, word);
     VarSlot* s = i == SLOT_NONE ? nullptr : var_slot(st, i);
     if (!s) return false;
@@ -238,7 +242,7 @@ uint32_t search_host(State* st, const CharTables& t, const char* text, int* len)
 
 }  // namespace
 
-uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len) {
+uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len, bool* dynamic) {
     const CharTables& t = lex::chars();
     const lex::QuickLook& q = lex::quicklook();
     *len = 0;
@@ -258,7 +262,7 @@ uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len) {
         }
         w[n] = 0;
         if (n == 0) return NOKEYWORD;
-        if (*p == '.' || subscripted_object(st, w, p)) {
+        if (*p == '.' || subscripted_object(st, w, p, dynamic)) {
             *len = static_cast<int>(n);
             return KW_Q_OLEOBJECT;
         }

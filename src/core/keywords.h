@@ -54,8 +54,10 @@ struct State;
 // Looks up the keyword at `text` (name mode for words, operator mode for
 // punctuation), continuing with user-defined, extender and host functions.
 // Returns the token code (NOKEYWORD when nothing matches) and sets *len to the
-// number of source characters the match covers.
-uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len);
+// number of source characters the match covers. *dynamic (when given) is set
+// when the answer depended on a variable's value (a name followed by "[...]."
+// that names an array), so that it must not be remembered.
+uint32_t kw_lookup(State* st, const char* text, bool nameMode, int* len, bool* dynamic = nullptr);
 
 // The record behind any token code: built-in, host (1000+), user-defined
 // function (4000+, a synthesised record) or extender (10000+); nullptr if none.

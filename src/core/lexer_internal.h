@@ -21,8 +21,11 @@ struct CharTables {
     char    lower[256];  // system ANSI lower-casing of single bytes
 };
 
-// Built once per process (thread-safe), then read-only.
-const CharTables& chars();
+// Built once per process (thread-safe), then read-only. The accessor is
+// called for every token: after the first call it is one load and a test.
+const CharTables& chars_build();
+extern const CharTables* g_chars;
+inline const CharTables& chars() { return g_chars ? *g_chars : chars_build(); }
 
 inline bool is_letter(const CharTables& t, unsigned char c) { return t.cls[c] & CH_LETTER; }
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }

@@ -16,6 +16,7 @@
 #include "errors.h"
 #include "loader.h"
 #include "dispatch.h"
+#include "linecache.h"
 #include <cstddef>
 #include <cstring>
 #include <cstdio>
@@ -78,6 +79,7 @@ int label_statement(const char* line) {
 }  // namespace
 
 int exec_next_line(State* st, char* out) {
+    if (out == st->line) tokens_detach(st);
     uint32_t textPos;
     int r = read_line(st, st->curBuffer, &st->nextPos, out, &textPos, exec_key_base(st));
     st->pendingLineTooLong = 0;   // continuation lines are cut silently
@@ -92,6 +94,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         outer.reset(new (std::nothrow) RunningContext);
         if (!outer) return ex::fail(st, 1672);
         outer->save(st);
+        tokens_detach(st);
     }
     st->curBuffer = buf;
     const uint32_t keyBase = exec_key_base(st);
@@ -110,13 +113,29 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     GMemLock held(buf);
     const uint8_t* mem = held.get<uint8_t>();
     const size_t memSize = mem ? GlobalSize(buf) : 0;
+    BufferLines* lines = lines_of(st, buf, keyBase);
 
     int rc = 1;
     for (;;) {
         const uint32_t linePos = *pos;
         uint32_t textPos = linePos;
-        const int got = mem ? read_line_mem(st, mem, memSize, pos, line, &textPos, keyBase)
-                            : read_line(st, buf, pos, line, &textPos, keyBase);
+        tokens_detach(st);
+        int got;
+        LineEntry* entry = line_find(lines, linePos);
+        if (entry) {
+            bool tooLong;
+            line_fetch(entry, line, &textPos, pos, &tooLong);
+            if (tooLong) st->pendingLineTooLong = 1;
+            got = 1;
+        } else {
+            const uint8_t pendingBefore = st->pendingLineTooLong;
+            st->pendingLineTooLong = 0;
+            got = mem ? read_line_mem(st, mem, memSize, pos, line, &textPos, keyBase)
+                      : read_line(st, buf, pos, line, &textPos, keyBase);
+            const bool tooLong = st->pendingLineTooLong != 0;
+            st->pendingLineTooLong |= pendingBefore;
+            if (got == 1) entry = line_store(lines, linePos, line, textPos, *pos, tooLong);
+        }
         if (got < 0) {   // the buffer could not be locked (the reader said so)
             rc = ex::fail(st, 9014);
             break;
@@ -159,7 +178,9 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         }
 
         bool substituted = false;
+        bool fixedText = true;   // the line runs as it stands in the buffer
         if (line[0] == '#' || strchr(line, '%')) {
+            fixedText = false;
             const int ps = percent_subst(st, line);
             if (ps == 0) {
                 if (!is_skipping(st)) {   // the statement would have run: fatal
@@ -194,6 +215,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         cx.textPos = textPos;
         cx.substituted = substituted;
         cx.lineEnd = *pos;
+        tokens_attach(st, fixedText ? entry : nullptr);
         const int r = stmt_wrapper(st, &cx, offset);
         *pos = st->nextPos;
         if (r != -1) {   // after Return the result cell carries the returned value

@@ -13,6 +13,7 @@
 // are put back (they are part of the text) and that one trailing blank is
 // dropped (the writer typed a line end, not a blank).
 #include "tokenizer.h"
+#include "linecache.h"
 #include "lexer_internal.h"
 #include "loader.h"
 #include "value.h"
@@ -91,6 +92,7 @@ bool read_multiline(State* st, Cell* out) {
             text.drop_trailing_blank(lineText);
             if (!text.put('\n')) return err_set(st, 1588), false;
             uint32_t linePos = st->nextPos, stmtPos = 0;
+            tokens_detach(st);   // the line buffer now holds another line
             int r = read_line(st, st->curBuffer, &st->nextPos, st->line, &stmtPos, exec_key_base(st));
             st->pendingLineTooLong = 0;   // inside the constant long lines are simply cut
             if (r == 0) return err_set(st, 3059), false;

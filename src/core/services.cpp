@@ -19,7 +19,7 @@ namespace {
 // Parses "name" or "name[i, j, ...]" (integer subscripts) into a reference to
 // a variable of the current scope. False for anything else.
 bool parse_var_ref(State* st, const char* text, VarRef* ref) {
-    memset(ref, 0, sizeof *ref);
+    *ref = VarRef{};
     ref->level = st->level;
     const char* p = text;
     while (*p == ' ' || *p == '\t') ++p;

@@ -76,6 +76,10 @@ struct State {
     uint8_t    makePointer;     // ?makepointer / PtrGlobalDefine reads its argument
     uint32_t   prevTok;         // code of the previous keyword token (9999 none)
     int32_t    prevDelim;       // kind of the previous token
+    void*      tokLine;         // cached tokens of the text in `line` (linecache.h), or null
+    uint32_t   tokHint;         // index of the cached token expected next
+    uint16_t   tokSlot;         // slot of the variable token just read (SLOT_NONE: unknown)
+    uint16_t   tokPad;
     char       token[TOKEN_BUF];
 
     // ---- evaluator (eval.cpp, convert.cpp, numtext.cpp) ----
@@ -106,6 +110,7 @@ struct State {
     int32_t    traceOutcome;
     int32_t    traceWhy;        // trace code 9: 0 GoSub, 1 cancel handler, 2 error handler
     uint32_t   lastPumpTick;    // tick of the last message pump between statements
+    void*      lineCache;       // lines and tokens already read (linecache.cpp)
     HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
     char       line[LINE_BUF];  // current line
     char       curFile[MAX_PATH];

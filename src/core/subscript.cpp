@@ -183,7 +183,7 @@ bool ref_fetch(State* st, const VarRef* ref, Cell* out) {
     cell_init(out, 0);
     ScopeVisit visit(st);
     if (!visit.enter(ref->level)) return false;
-    int slot = find_var(st, ref->name, 1);
+    int slot = find_var_hint(st, ref->name, ref->slot, 1);
     if (slot < 0) return false;
     bool ok;
     if (ref->nsubs == 0 && !ref->mapKey) {
@@ -201,11 +201,11 @@ bool ref_store(State* st, const VarRef* ref, const Cell* value) {
     if (!visit.enter(ref->level)) return false;
     bool ok;
     if (ref->nsubs == 0 && !ref->mapKey) {
-        uint16_t slot = var_lookup(st, ref->name);
+        uint16_t slot = var_lookup_hint(st, ref->name, ref->slot);
         if (slot == SLOT_NONE) slot = var_create(st, ref->name, TW_UNINIT);
         ok = slot != SLOT_NONE && var_assign(st, slot, value);
     } else {
-        int slot = find_var(st, ref->name, 1);
+        int slot = find_var_hint(st, ref->name, ref->slot, 1);
         ArrayHdr* arr = slot >= 0 ? array_of_slot(st, static_cast<uint16_t>(slot)) : nullptr;
         Cell* elem = arr ? element_of(st, arr, ref) : nullptr;
         ok = false;

@@ -6,6 +6,7 @@
 // name not seen before gets an UNINITIALIZED slot in the current scope here,
 // so that the evaluator always finds a slot for a name token.
 #include "tokenizer.h"
+#include "linecache.h"
 #include "lexer_internal.h"
 #include "value.h"
 #include "errors.h"
@@ -138,8 +139,11 @@ int read_variable(State* st, const CharTables& t, const char* p, bool prevAmp) {
         return 1;
     }
     uint32_t type = prevAmp || st->makePointer ? TW_INT : TW_UNINIT;
-    return var_create(st, name, type) == SLOT_NONE ? 0 : 1;
+    st->tokSlot = var_create(st, name, type);
+    return st->tokSlot == SLOT_NONE ? 0 : 1;
 }
+
+int read_token(State* st, const CharTables& t, char* p, bool prevAmp, bool* dynamic);
 
 }  // namespace
 
@@ -167,11 +171,28 @@ extern "C" int get_token(State* st) {
         st->token[0] = 0;
         return 1;
     }
+    if (st->tokLine) {
+        const int served = tokens_serve(st, p, prevAmp);
+        if (served >= 0) return served;
+    }
+    bool dynamic = false;
+    const int r = read_token(st, t, p, prevAmp, &dynamic);
+    if (r && st->tokLine) tokens_record(st, p, dynamic);
+    return r;
+}
+
+namespace {
+
+// The ordinary path: reads the token at p (blanks skipped, not at the end of
+// the line). *dynamic tells that its meaning depended on a variable's value.
+int read_token(State* st, const CharTables& t, char* p, bool prevAmp, bool* dynamic) {
+    st->tokSlot = SLOT_NONE;
+    const unsigned char c = static_cast<unsigned char>(*p);
     if (lex::is_digit(c) || c == '.') return read_number(st, p);
 
     bool word = lex::is_letter(t, c) || c == '@' || c == '_';
     int len = 0;
-    uint32_t code = kw_lookup(st, p, word, &len);
+    uint32_t code = kw_lookup(st, p, word, &len, dynamic);
     if (code != NOKEYWORD) {
         st->tok = code;
         st->delimType = TK_KEYWORD;
@@ -202,6 +223,8 @@ extern "C" int get_token(State* st) {
     }
     return fail(st, 3054);
 }
+
+}  // namespace
 
 extern "C" void putback(State* st) {
     // Back to where the current token began (after the blanks before it), so

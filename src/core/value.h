@@ -36,6 +36,13 @@ void type_name(uint32_t type, char* out, size_t size, uint16_t vt = 0);
 // ---- variables ----
 uint16_t var_lookup(State* st, const char* name);              // any type; SLOT_NONE if absent
 extern "C" int find_var(State* st, const char* name, int report);   // -1 + 3051/3052
+// The same lookups for a lower-cased name the tokenizer just read, starting
+// from `hint` (the slot it was found in): when that slot is in use and holds
+// the name, it is the one a scan would find first (a name lives in one slot
+// in use at a time; only the reserved slot 0 is checked besides).
+bool var_hint_valid(const State* st, uint16_t hint, const char* lname);
+uint16_t var_lookup_hint(State* st, const char* lname, uint16_t hint);
+int find_var_hint(State* st, const char* lname, uint16_t hint, int report);
 // Creates (or reuses) a slot for a lower-cased name; 3097 when full.
 uint16_t var_create(State* st, const char* lname, uint32_t type);
 VarSlot* var_slot(State* st, uint16_t index);

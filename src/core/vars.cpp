@@ -139,6 +139,24 @@ uint16_t var_lookup(State* st, const char* name) {
     return SLOT_NONE;
 }
 
+bool var_hint_valid(const State* st, uint16_t hint, const char* lname) {
+    if (hint == SLOT_NONE || hint == 0 || hint >= st->varUsed || !st->vars) return false;
+    const VarSlot& s = st->vars[hint];
+    if (s.name[0] != lname[0] || !reinterpret_cast<const Cell*>(s.cell)->type || strcmp(s.name, lname) != 0)
+        return false;
+    const VarSlot& z = st->vars[0];
+    return z.name[0] != lname[0] || !reinterpret_cast<const Cell*>(z.cell)->type || strcmp(z.name, lname) != 0;
+}
+
+uint16_t var_lookup_hint(State* st, const char* lname, uint16_t hint) {
+    return var_hint_valid(st, hint, lname) ? hint : var_lookup(st, lname);
+}
+
+int find_var_hint(State* st, const char* lname, uint16_t hint, int report) {
+    if (var_hint_valid(st, hint, lname) && (cell_of(st, hint)->type & TW_HASVALUE)) return hint;
+    return find_var(st, lname, report);
+}
+
 extern "C" int find_var(State* st, const char* name, int report) {
     uint16_t i = var_lookup(st, name);
     if (i == SLOT_NONE) {

@@ -7,6 +7,7 @@
 #include "heap.h"
 #include "value.h"
 #include "errors.h"
+#include "linecache.h"
 
 struct OwnedState {
     HGLOBAL  stateMem = nullptr;
@@ -36,6 +37,7 @@ struct OwnedState {
 
     void discard() {
         if (st) err_detail_free(st);
+        if (st) lines_forget_all(st);
         if (varMem) {
             if (st && st->vars) GlobalUnlock(varMem);
             GlobalFree(varMem);

@@ -416,9 +416,9 @@ TEST_F(Eval, DeepNestingEndsInAnError) {
     } job{st, -1, 0};
     auto run = [](void* p) -> DWORD {
         Job* j = static_cast<Job*>(p);
-        std::string line(1000, '(');
+        std::string line(50000, '(');
         line += "1";
-        line += std::string(1000, ')');
+        line += std::string(50000, ')');
         Cell c;
         j->ok = eval_text(j->st, line.c_str(), &c);
         j->err = j->st->err;

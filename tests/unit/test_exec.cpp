@@ -2,6 +2,7 @@
 // its patching, definition headers, and whole scripts run through the line
 // loop (structures, functions, errors), with reports captured instead of shown.
 #include "fixture.h"
+#include "linecache.h"
 #include "exec.h"
 #include "errors.h"
 #include "loader.h"
@@ -41,7 +42,7 @@ protected:
         udf_free_all(st);
         foreach_release_all(st);
         err_detail_free(st);
-        if (buf) GlobalFree(buf);
+        if (buf) lines_forget(st, buf), GlobalFree(buf);
         StateFixture::TearDown();
     }
     // A prepared buffer (scrambled, no marker lines) holding `text`.
@@ -54,8 +55,10 @@ protected:
         return h;
     }
     // Runs a script (lines joined with line feeds); returns the line loop's result.
+    // A freed buffer's lines are forgotten, as the library does for the
+    // buffers it frees (the next one may get the same handle).
     int Run(const std::string& text) {
-        if (buf) GlobalFree(buf);
+        if (buf) lines_forget(st, buf), GlobalFree(buf);
         buf = Buffer(text);
         Cell result;
         cell_init(&result);

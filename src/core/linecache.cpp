@@ -1,0 +1,251 @@
+// The line and token caches of the executor (see linecache.h for what is
+// kept and why no script can tell).
+#include "linecache.h"
+#include "tokenizer.h"
+#include "keywords.h"
+#include "value.h"
+#include <algorithm>
+#include <memory>
+#include <cstring>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr size_t MAX_TOKENS_PER_LINE = 1024;
+
+struct CachedToken {
+    uint16_t start;      // offset of the token's first character in the line
+    uint16_t end;        // offset after it: State::prog once it is read
+    int32_t  kind;       // TK_*
+    uint32_t code;       // keywords: the token code
+    uint32_t textOff;    // the token text (State::token) in the entry's arena
+    uint16_t textLen;
+    uint16_t slot;       // variables: the slot the name was last found in
+};
+
+}  // namespace
+
+struct LineEntry {
+    uint32_t textPos = 0, nextPos = 0;
+    bool     tooLong = false;
+    std::string text;
+    std::vector<CachedToken> toks;   // sorted by start
+    std::string arena;
+    // What the tokens were read against: names may change meaning when
+    // functions are defined or added.
+    uint32_t udfCount = 0, extCount = 0;
+    const void* host = nullptr;
+};
+
+// Entries are never freed while the buffer may still run: a statement in the
+// middle of its evaluation (an outer function call, a recursive call of the
+// same line) holds its entry, and its line text, which the entry's tokens
+// describe, comes back when the inner run ends. A marker written into the
+// buffer makes the entries stale: they move to `stale` and new ones are read.
+struct BufferLines {
+    HGLOBAL  buf;
+    uint32_t keyBase;
+    std::unordered_map<uint32_t, std::unique_ptr<LineEntry>> lines;
+    std::vector<std::unique_ptr<LineEntry>> stale;
+};
+
+namespace {
+
+struct LineCache {
+    std::vector<BufferLines*> buffers;
+    ~LineCache() {
+        for (BufferLines* b : buffers) delete b;
+    }
+};
+
+LineCache* cache_of(State* st, bool create) {
+    if (!st->lineCache && create) st->lineCache = new (std::nothrow) LineCache;
+    return static_cast<LineCache*>(st->lineCache);
+}
+
+bool same_epoch(const State* st, const LineEntry* e) {
+    return e->udfCount == st->udfCount && e->extCount == st->nNextExtEntry && e->host == st->hostFuncs;
+}
+
+// "&" where an operand is expected (the same rule as the ordinary path).
+bool amp_is_unary(const State* st) {
+    if (st->prevDelim != TK_KEYWORD) return false;
+    const uint32_t prev = st->prevTok;
+    if (prev == KW_OP_RPAREN || prev == KW_OP_RBRACKET) return false;
+    return !(prev < NKEYTOKENS && g_keywords[prev].cls == KC_CONSTANT);
+}
+
+}  // namespace
+
+BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase) {
+    LineCache* c = cache_of(st, true);
+    if (!c || !buf) return nullptr;
+    for (BufferLines* b : c->buffers)
+        if (b->buf == buf && b->keyBase == keyBase) return b;
+    try {
+        auto* b = new BufferLines{buf, keyBase, {}};
+        c->buffers.push_back(b);
+        return b;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+LineEntry* line_find(BufferLines* b, uint32_t pos) {
+    if (!b) return nullptr;
+    auto it = b->lines.find(pos);
+    return it == b->lines.end() ? nullptr : it->second.get();
+}
+
+LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t textPos, uint32_t nextPos,
+                      bool tooLong) {
+    if (!b) return nullptr;
+    try {
+        auto e = std::make_unique<LineEntry>();
+        e->text.assign(text);
+        e->textPos = textPos;
+        e->nextPos = nextPos;
+        e->tooLong = tooLong;
+        LineEntry* raw = e.get();
+        std::unique_ptr<LineEntry>& slot = b->lines[pos];
+        if (slot) b->stale.push_back(std::move(slot));
+        slot = std::move(e);
+        return raw;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* nextPos, bool* tooLong) {
+    memcpy(out, e->text.c_str(), e->text.size() + 1);
+    *textPos = e->textPos;
+    *nextPos = e->nextPos;
+    *tooLong = e->tooLong;
+}
+
+void tokens_attach(State* st, LineEntry* e) {
+    st->tokLine = e;
+    st->tokHint = 0;
+    if (e && !same_epoch(st, e)) {
+        e->toks.clear();
+        e->arena.clear();
+        e->udfCount = st->udfCount;
+        e->extCount = st->nNextExtEntry;
+        e->host = st->hostFuncs;
+    }
+}
+
+int tokens_serve(State* st, char* p, bool prevAmp) {
+    auto* e = static_cast<LineEntry*>(st->tokLine);
+    const size_t off = static_cast<size_t>(p - st->line);
+    if (p < st->line || off >= e->text.size() || !same_epoch(st, e)) return -1;
+    const std::vector<CachedToken>& v = e->toks;
+    uint32_t i = st->tokHint;
+    if (i >= v.size() || v[i].start != off) {
+        // Read again after putback, or from an offset set by hand.
+        auto it = std::lower_bound(v.begin(), v.end(), off,
+                                   [](const CachedToken& t, size_t o) { return t.start < o; });
+        if (it == v.end() || it->start != off) return -1;
+        i = static_cast<uint32_t>(it - v.begin());
+    }
+    const CachedToken& t = v[i];
+    const char* text = e->arena.data() + t.textOff;
+    if (t.kind == TK_VARIABLE) {
+        // Names read under these flags are spelt or stored differently.
+        if (st->ptrPrefix || st->ptrPersistent || st->makePointer) return -1;
+        uint16_t slot = t.slot;
+        if (!var_hint_valid(st, slot, text)) {
+            slot = var_create(st, text, prevAmp ? TW_INT : TW_UNINIT);
+            if (slot == SLOT_NONE) {
+                st->delimType = TK_EOL;
+                st->token[0] = 0;
+                return 0;
+            }
+            const_cast<CachedToken&>(t).slot = slot;
+        }
+        st->tokSlot = slot;
+    } else {
+        st->tokSlot = SLOT_NONE;
+    }
+    memcpy(st->token, text, t.textLen + 1u);
+    st->delimType = t.kind;
+    if (t.kind == TK_KEYWORD) st->tok = t.code;
+    st->prog = st->line + t.end;
+    st->tokHint = i + 1;
+    if (t.kind == TK_KEYWORD && t.code == KW_OP_AMP && amp_is_unary(st)) {
+        st->unaryAmp = 1;
+        return 1 | 2;
+    }
+    return 1;
+}
+
+void tokens_record(State* st, const char* p, bool dynamic) {
+    auto* e = static_cast<LineEntry*>(st->tokLine);
+    if (!e || dynamic || p < st->line || !same_epoch(st, e)) return;
+    const size_t off = static_cast<size_t>(p - st->line);
+    const size_t end = static_cast<size_t>(st->prog - st->line);
+    if (off >= e->text.size() || end > e->text.size() || end <= off) return;
+    if (st->delimType == TK_VARIABLE && (st->ptrPrefix || st->ptrPersistent || st->makePointer)) return;
+    std::vector<CachedToken>& v = e->toks;
+    if (v.size() >= MAX_TOKENS_PER_LINE) return;
+    auto it = std::lower_bound(v.begin(), v.end(), off,
+                               [](const CachedToken& t, size_t o) { return t.start < o; });
+    if (it != v.end() && it->start == off) return;   // already known
+    const size_t len = strlen(st->token);
+    if (len > 0xFFFF) return;
+    try {
+        CachedToken t{};
+        t.start = static_cast<uint16_t>(off);
+        t.end = static_cast<uint16_t>(end);
+        t.kind = st->delimType;
+        t.code = st->delimType == TK_KEYWORD ? st->tok : 0;
+        t.textOff = static_cast<uint32_t>(e->arena.size());
+        t.textLen = static_cast<uint16_t>(len);
+        t.slot = st->delimType == TK_VARIABLE ? st->tokSlot : SLOT_NONE;
+        e->arena.append(st->token, len + 1);
+        const size_t at = static_cast<size_t>(it - v.begin());
+        v.insert(v.begin() + static_cast<std::ptrdiff_t>(at), t);
+        st->tokHint = static_cast<uint32_t>(at + 1);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void lines_stale(State* st, HGLOBAL buf) {
+    LineCache* c = cache_of(st, false);
+    if (!c) return;
+    for (BufferLines* b : c->buffers) {
+        if (b->buf != buf) continue;
+        try {
+            for (auto& kv : b->lines) b->stale.push_back(std::move(kv.second));
+            b->lines.clear();
+        } catch (const std::bad_alloc&) {
+            // Keep the entries where they are but unreachable by position:
+            // the map is cleared only after every entry moved; without memory
+            // to move them, stop caching this buffer's lines altogether.
+            b->buf = nullptr;
+        }
+    }
+}
+
+void lines_forget(State* st, HGLOBAL buf) {
+    LineCache* c = cache_of(st, false);
+    if (!c) return;
+    for (size_t i = 0; i < c->buffers.size();) {
+        BufferLines* b = c->buffers[i];
+        if (b->buf == buf) {
+            delete b;
+            c->buffers.erase(c->buffers.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+void lines_forget_all(State* st) {
+    delete cache_of(st, false);
+    st->lineCache = nullptr;
+    st->tokLine = nullptr;
+}

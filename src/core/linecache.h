@@ -1,0 +1,59 @@
+// The executor's memory of the lines it has run: for each line of a buffer,
+// its decoded text and the tokens the tokenizer read from it.
+//
+// A script spends most of its time in loops, reading the same lines again.
+// Decoding a line from the scrambled buffer and tokenizing it (keyword
+// binary search, the function tables, lower-casing names) is pure work that
+// gives the same answer every time, so the answers are kept:
+// - the line text, its statement position and the position of the next line;
+// - each token as it was first read at an offset of the line: kind, code,
+//   text, where it ends, and for a variable the slot it was found in.
+// Nothing a script or an extender can observe changes:
+// - tokens are recorded as they are read, never ahead, so variables are
+//   still created exactly when their name is first read;
+// - a variable token re-checks its slot (still that name, still in use) and
+//   creates the variable again when it was dropped;
+// - lines that percent substitution changes are never cached (they are read
+//   afresh each time), nor the tokens after a multi-line string constant;
+// - a keyword whose meaning depends on a variable (a name followed by
+//   "[...]." ) is not cached; a line's tokens are dropped when a function is
+//   defined or an extender adds functions, since a name may change meaning;
+// - a buffer's lines are dropped when a jump marker is written into it and
+//   when it is freed; the whole cache at the start of each run.
+// The exported get_token, putback and find_var behave as before: the cache is
+// used only while State::prog lies in State::line at an offset where a token
+// was recorded, and anything else takes the ordinary path.
+#pragma once
+#include "state.h"
+
+struct BufferLines;
+struct LineEntry;
+
+// The lines of buffer `buf` (run with key base `keyBase`); nullptr when no
+// memory could be had (then nothing is cached).
+BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase);
+// The entry of the line at `pos`, or nullptr.
+LineEntry* line_find(BufferLines* b, uint32_t pos);
+// Records a line just read at `pos`. Returns the entry or nullptr.
+LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t textPos, uint32_t nextPos,
+                      bool tooLong);
+// Copies a cached line into `out` (LINE_BUF bytes); gives its positions.
+void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* nextPos, bool* tooLong);
+
+// Makes the entry's tokens describe State::line for the statement about to
+// run (nullptr: none). Drops them first when functions were defined since.
+void tokens_attach(State* st, LineEntry* e);
+inline void tokens_detach(State* st) { st->tokLine = nullptr; }
+// Serves the token at p (blanks skipped, not at the line's end) from the
+// cache. Returns the get_token result, or -1 when it has none there.
+int tokens_serve(State* st, char* p, bool prevAmp);
+// Records the token just read by the ordinary path, which began at p.
+void tokens_record(State* st, const char* p, bool dynamic);
+
+// A marker was written into the buffer: its lines must be read again (the
+// old entries stay alive for statements that are still running).
+void lines_stale(State* st, HGLOBAL buf);
+// The buffer is freed: nothing of it runs any more.
+void lines_forget(State* st, HGLOBAL buf);
+// Everything (start of a run, tear-down).
+void lines_forget_all(State* st);
