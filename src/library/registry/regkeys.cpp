@@ -187,8 +187,10 @@ void fn_regopenflags(State* st, int, Cell* result, Cell* args, bool) {
 
 KeyArg key_arg(State* st, const Cell* c) {
     const int64_t v = (c->type & TW_INT64) ? c->i64 : c->i;
-    if (const RegKeyTable::Entry* e = find_key(st, v)) return {e->h, e->sys, false};
     HKEY root = root_of(v);
+    // A connection to this computer may answer with the root itself; the
+    // table then still knows what RegConnect was told about the system.
+    if (const RegKeyTable::Entry* e = find_key(st, v)) return {e->h, e->sys, root != nullptr};
     return {root, SYS_LOCAL, root != nullptr};
 }
 

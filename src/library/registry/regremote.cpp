@@ -108,9 +108,12 @@ void fn_regconnect(State* st, int nargs, Cell* result, Cell* args, bool) {
     }
     WideArg computer(st, &args[1]);
     if (!computer.ok()) return;
+    // Only a predefined root names a registry to connect to.
     const KeyArg key = key_arg(st, &args[2]);
     HKEY h = nullptr;
-    LSTATUS rc = RegConnectRegistryW(computer.size() ? computer.get() : nullptr, key.root ? key.h : nullptr, &h);
+    LSTATUS rc = key.root ? RegConnectRegistryW(computer.size() ? computer.get() : nullptr, key.h, &h)
+                          : ERROR_INVALID_HANDLE;
+    if (rc == ERROR_SUCCESS && !h) rc = ERROR_INVALID_HANDLE;
     if (rc != ERROR_SUCCESS) {
         st->err = connect_error(rc);
         platform_error(st, "RegConnectRegistry", static_cast<DWORD>(rc));
