@@ -28,6 +28,8 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // trace
 
 // registry
+extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.cpp: Reg*
+void reg_teardown(State* st);                      // library/registry/regkeys.cpp: closes the script's keys
 
 // windows, processes, keys
 
@@ -58,6 +60,7 @@ const TableRef kTables[] = {
     // trace
 
     // registry
+    {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
 
@@ -113,6 +116,7 @@ const TeardownFn kTeardowns[] = {
     // trace
 
     // registry
+    reg_teardown,
 
     // windows, processes, keys
 

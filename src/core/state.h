@@ -192,6 +192,9 @@ struct State {
     // trace
 
     // registry
+    struct RegKeyTable* regKeys;   // keys the script holds open (registry/regkeys.cpp), nullptr until the first
+    uint8_t    regViewSet;         // regView was set; until then the default view is 2
+    uint8_t    regView;            // default registry view: 0 none, 1 the 32-bit view, 2 the 64-bit view
 
     // windows, processes, keys
 

@@ -4,6 +4,7 @@
 // the module that owns the setting, declare it in that module's header,
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
+#include "library/registry/registry.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -52,6 +53,7 @@ const IntControlEntry kRequests[] = {
     // windows, processes (130-149)
 
     // registry (150-159)
+    {150, ic_reg_view},
 
     // keys (35, 43, 45)
 
