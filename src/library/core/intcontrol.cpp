@@ -4,6 +4,7 @@
 // the module that owns the setting, declare it in that module's header,
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
+#include "library/time/timefuncs.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -44,6 +45,7 @@ const IntControlEntry kRequests[] = {
     {87, ic_execute_display},
 
     // time (41)
+    {41, ic_year_digits},
 
     // files (100-119)
 
