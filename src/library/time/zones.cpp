@@ -83,6 +83,19 @@ bool registry_rules(const wchar_t* name, TIME_ZONE_INFORMATION* tzi) {
     return true;
 }
 
+// Position of the zone key `name` (any case) among the zone keys, MAXDWORD when none.
+DWORD zone_index(const wchar_t* name) {
+    RegKey key(HKEY_LOCAL_MACHINE, kZonesKey);
+    wchar_t sub[256];
+    for (DWORD i = 0; key.get(); ++i) {
+        DWORD len = 256;
+        const LONG r = RegEnumKeyExW(key.get(), i, sub, &len, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        if (r == ERROR_SUCCESS && _wcsicmp(sub, name) == 0) return i;
+    }
+    return MAXDWORD;
+}
+
 // The rules of zone `name` ("" or "local": the current zone) for `year`.
 // 0, or the error: 1824 no such zone or no rules, 1825 the enumeration failed.
 int zone_rules(const wchar_t* name, int64_t year, TIME_ZONE_INFORMATION* tzi) {
@@ -93,6 +106,12 @@ int zone_rules(const wchar_t* name, int64_t year, TIME_ZONE_INFORMATION* tzi) {
     }
     if (!dz.usable()) return registry_rules(name, tzi) ? 0 : 1824;
     DYNAMIC_TIME_ZONE_INFORMATION d;
+    // The services enumerate the registry's zone keys in the same order, and
+    // some implementations re-walk the list for every index: try the index of
+    // the registry's key of that name first, then walk the whole list.
+    const DWORD hint = zone_index(name);
+    if (hint != MAXDWORD && dz.enumerate(hint, &d) == ERROR_SUCCESS && _wcsicmp(d.TimeZoneKeyName, name) == 0)
+        return dz.forYear(static_cast<USHORT>(year), &d, tzi) ? 0 : 1824;
     for (DWORD i = 0;; ++i) {
         const DWORD r = dz.enumerate(i, &d);
         if (r == ERROR_NO_MORE_ITEMS) return 1824;
