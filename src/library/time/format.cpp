@@ -35,8 +35,10 @@ const wchar_t* code_for(wchar_t c, size_t n, bool* usesDate, bool* usesTime) {
     return nullptr;
 }
 
-// Translates the pattern into the formatter's codes.
-std::wstring translate(const wchar_t* p, bool* usesDate, bool* usesTime) {
+// Translates the pattern into the formatter's codes. With `year` given, the
+// year codes are written as the year's digits instead: the runtime refuses
+// two-digit years before 1900 and the digits do not depend on the locale.
+std::wstring translate(const wchar_t* p, bool* usesDate, bool* usesTime, const int64_t* year = nullptr) {
     std::wstring out;
     bool quoted = false;
     while (*p) {
@@ -64,6 +66,11 @@ std::wstring translate(const wchar_t* p, bool* usesDate, bool* usesTime) {
         size_t n = 1;
         while (p[n] == c) ++n;
         if (const wchar_t* code = code_for(c, n, usesDate, usesTime)) {
+            wchar_t digits[8];
+            if (year && c == L'y') {
+                swprintf(digits, 8, n >= 3 ? L"%04d" : L"%02d", static_cast<int>(n >= 3 ? *year : *year % 100));
+                code = digits;
+            }
             out += code;
             p += n;
         } else {
@@ -110,8 +117,8 @@ private:
 
 void fn_timeformat(State* st, int, Cell* result, Cell* args, bool) {
     bool usesDate = false, usesTime = false;
-    const std::wstring format = translate(cell_wstr(st, &args[2]), &usesDate, &usesTime);
-    if (format.size() > kMaxFormat) {
+    const wchar_t* pattern = cell_wstr(st, &args[2]);
+    if (translate(pattern, &usesDate, &usesTime).size() > kMaxFormat) {
         st->err = 3053;
         return;
     }
@@ -123,6 +130,7 @@ void fn_timeformat(State* st, int, Cell* result, Cell* args, bool) {
     }
     if (!usesDate) f[YF_YEAR] = 1900, f[YF_MONTH] = 1, f[YF_DAY] = 1;
     if (!usesTime) f[YF_HOUR] = f[YF_MINUTE] = f[YF_SECOND] = 0;
+    const std::wstring format = translate(pattern, &usesDate, &usesTime, &f[YF_YEAR]);
     const int64_t day = day_number(f[YF_YEAR], f[YF_MONTH], f[YF_DAY]);
     struct tm t = {};
     t.tm_year = static_cast<int>(f[YF_YEAR] - 1900);
