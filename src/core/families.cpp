@@ -18,6 +18,7 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // strings
 
 // time
+extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, TimeDelay, ...
 
 // files
 
@@ -50,6 +51,7 @@ const TableRef kTables[] = {
     // strings
 
     // time
+    {g_timeBuiltins, nullptr},
 
     // files
 

@@ -182,6 +182,7 @@ struct State {
     // strings
 
     // time
+    uint8_t    timeTwoDigitYears;  // IntControl 41 shows the inverse: four-digit years, on (1) by default
 
     // files
 

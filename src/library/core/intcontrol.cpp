@@ -5,6 +5,7 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "library/registry/registry.h"
+#include "library/time/timefuncs.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -45,6 +46,7 @@ const IntControlEntry kRequests[] = {
     {87, ic_execute_display},
 
     // time (41)
+    {41, ic_year_digits},
 
     // files (100-119)
 
