@@ -90,7 +90,8 @@ void convert_case(const AnsiRules&, wchar_t* s, size_t len, bool upper) {
 }
 
 bool fits_heap(const State* st, uint64_t units, size_t unitSize) {
-    return units < (uint64_t{1} << 40) && (units + 1) * unitSize <= st->heapReserved;
+    if (units >= (uint64_t{1} << 40)) return false;
+    return !st->heapReserved || (units + 1) * unitSize <= st->heapReserved;   // 0: the host gave no limit
 }
 
 namespace {

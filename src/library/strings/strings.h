@@ -143,7 +143,8 @@ bool result_copy(State* st, Cell* result, const C* p, size_t n) {
 template <class C>
 bool result_empty(State* st, Cell* result) { return result_alloc<C>(st, result, 0) != nullptr; }
 // Whether `units` code units could ever fit in the string heap (a request
-// larger than the heap's whole reserve fails at once, without trying).
+// larger than the heap's whole reserve fails at once, without trying, and
+// none may reach 2^40 units).
 bool fits_heap(const State* st, uint64_t units, size_t unitSize);
 
 // A work buffer from the global heap (movable, locked while it lives).

@@ -49,7 +49,7 @@ void class_names(State* st, Cell* result, Cell* value) {
     if (!arg_ansi(st, value)) return;
     int64_t v;
     bool is64;
-    if (!text_is_integer(cell_str(st, value), false, &v, &is64)) {
+    if (!text_is_integer(cell_str(st, value), true, &v, &is64)) {
         st->err = 1824;
         return;
     }
