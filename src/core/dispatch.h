@@ -32,6 +32,16 @@ struct BuiltinEntry { uint32_t id; BuiltinFn fn; };
 // Tables end with an entry whose fn is nullptr. families.cpp lists every
 // module's table; an id of the keyword table that no table implements fails
 // with 3046 and the detail "<name> is not available in this version".
+
+// Built-ins that read their own argument list (StrCat takes up to 1024
+// arguments). The evaluator calls the parser instead of its generic argument
+// parser for an "any number" function listed in families.cpp, with "(" the
+// current token; the parser evaluates the arguments, fills `result` and
+// leaves ")" current, as the generic path does. False with the error set.
+typedef bool (*SelfParsingFn)(State* st, Cell* result);
+struct SelfParsingEntry { uint32_t id; SelfParsingFn fn; };
+SelfParsingFn self_parsing_lookup(uint32_t id);
+
 // Per-state clean-up of a library module, called at tear-down (request 99);
 // families.cpp lists them.
 typedef void (*TeardownFn)(State* st);

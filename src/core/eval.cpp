@@ -312,13 +312,23 @@ bool function_call(State* st, Cell* out) {
         opt = (rec->value >> 8) & 0xFF;
         types = rec->argTypes;
     }
+    SelfParsingFn ownParser = nullptr;
     if (req == 255) {   // any number of arguments
         req = 0;
         opt = MAX_ARGS;
+        ownParser = self_parsing_lookup(id);
     } else if (req + opt > MAX_ARGS) {
         return fail(st, 3070);
     }
     if (!open_paren(st, name)) return false;
+    if (ownParser) {   // reads its own list and leaves ")" current
+        cell_init(out, 0);
+        if (!ownParser(st, out)) {
+            drop(st, out);
+            return fail(st, 3054);
+        }
+        return next(st, out);
+    }
     Cell args[MAX_ARGS + 1];
     int n;
     if (!parse_args(st, args, req, req + opt, &n)) {

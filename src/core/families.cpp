@@ -16,6 +16,8 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // Library families: one table each (keep one blank line between families so
 // that families added side by side merge cleanly).
 // strings
+extern const BuiltinEntry g_stringBuiltins[];      // library/strings: Str..., Chr..., Char2Num, Num2Char
+extern const SelfParsingEntry g_stringSelfParsers[];   // StrCat
 
 // time
 extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, TimeDelay, ...
@@ -49,6 +51,7 @@ const TableRef kTables[] = {
     {g_errorBuiltins, &g_errorBuiltinCount},    // core/errfuncs.cpp: ErrorMode, LastError, ErrorEvent
 
     // strings
+    {g_stringBuiltins, nullptr},
 
     // time
     {g_timeBuiltins, nullptr},
@@ -65,6 +68,13 @@ const TableRef kTables[] = {
     {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
+
+};
+
+// Tables of built-ins that read their own argument list (dispatch.h).
+const SelfParsingEntry* const kSelfParsers[] = {
+    // strings
+    g_stringSelfParsers,
 
 };
 
@@ -92,6 +102,13 @@ void build_index() {
 BuiltinFn builtin_lookup(uint32_t id) {
     std::call_once(g_built, build_index);
     return id < KW_COUNT ? g_index[id] : nullptr;
+}
+
+SelfParsingFn self_parsing_lookup(uint32_t id) {
+    for (const SelfParsingEntry* t : kSelfParsers)
+        for (; t->fn; ++t)
+            if (t->id == id) return t->fn;
+    return nullptr;
 }
 
 int builtin_conflicts() {

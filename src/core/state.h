@@ -180,6 +180,16 @@ struct State {
     // Large tables go in a block the family allocates on first use and frees
     // in its tear-down function (families.cpp), with only a pointer here.
     // strings
+    // The ANSI character rules of the code page they were built for
+    // (library/strings/strchars.cpp): double-byte lead bytes, upper and
+    // lower case of each byte. Rebuilt when codePage changes.
+    uint32_t   strRulesCp;      // codePage value the tables were built for
+    uint8_t    strRulesReady;   // 0: not built yet
+    uint8_t    strHasLead;      // the code page has double-byte characters
+    uint8_t    strPad[2];
+    uint8_t    strLead[256];
+    uint8_t    strUpper[256];
+    uint8_t    strLower[256];
 
     // time
     uint8_t    timeTwoDigitYears;  // IntControl 41 shows the inverse: four-digit years, on (1) by default
