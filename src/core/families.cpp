@@ -24,6 +24,8 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // items
 
 // binary buffers
+extern const BuiltinEntry g_binaryBuiltins[];      // interop/binary/builtins.cpp
+void binbuf_teardown(State* st);                   // interop/binary/table.cpp: frees every buffer
 
 // trace
 
@@ -54,6 +56,7 @@ const TableRef kTables[] = {
     // items
 
     // binary buffers
+    {g_binaryBuiltins, nullptr},
 
     // trace
 
@@ -109,6 +112,7 @@ const TeardownFn kTeardowns[] = {
     // items
 
     // binary buffers
+    binbuf_teardown,
 
     // trace
 
