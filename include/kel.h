@@ -89,5 +89,5 @@ typedef int64_t (*PFN_DLLServices)(HGLOBAL state, int request, void* p1, void* p
 #define KEL_SVC_STOP          7
 #define KEL_SVC_PARAMS        11
 #define KEL_SVC_NODIALOGS     23
-#define KEL_SVC_UNCOMPRESS    33   /* p1 = buffer, n = compressed length, n2 = uncompressed size */
 #define KEL_SVC_REPORTER      24   /* p1 = KelReportCallback, p2 = context */
+#define KEL_SVC_UNCOMPRESS    33   /* p1 = buffer, n = compressed length, n2 = uncompressed size */
