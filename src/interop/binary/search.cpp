@@ -104,8 +104,8 @@ void fn_binaryreplace(State* st, int, Cell* result, Cell* args, bool) {
     const auto* pat = reinterpret_cast<const uint8_t*>(from);
     const int64_t count = count_matches(b->addr, 0, b->eod, pat, nf, fold);
     if (count == 0) return void(set64(st, result, 0));
+    if (nt > nf && count > (b->size - b->eod) / (nt - nf)) return void(st->err = 1544);
     const int64_t length = b->eod + count * (nt - nf);
-    if (length > b->size) return void(st->err = 1544);
     WorkBlock work(st, static_cast<size_t>(length));
     if (!work) return;
     uint8_t* out = work.get();
