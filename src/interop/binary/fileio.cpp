@@ -16,7 +16,10 @@ constexpr DWORD kWriteShare = 0;
 class File {
 public:
     File(const wchar_t* name, DWORD access, DWORD share, DWORD disposition) {
-        if (wcslen(name) > MAX_PATH) return;
+        if (wcslen(name) > MAX_PATH) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return;
+        }
         // No "insert a disk" or "drive not ready" boxes while opening.
         DWORD oldMode = 0;
         const BOOL changed = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
@@ -62,6 +65,12 @@ private:
 
 const wchar_t* file_name(State* st, const Cell& arg) { return cell_wstr(st, &arg); }
 
+// 1077, with the system's reason recorded in the detail.
+void open_failed(State* st) {
+    platform_error(st, "CreateFile", GetLastError());
+    st->err = 1077;
+}
+
 }  // namespace
 
 // BinaryRead(handle, file): the whole file to offset 0; the end of data
@@ -70,7 +79,7 @@ void fn_binaryread(State* st, int, Cell* result, Cell* args, bool) {
     BinSlot* b = buffer(st, args[1]);
     if (!b) return;
     File f(file_name(st, args[2]), GENERIC_READ, kReadShare, OPEN_EXISTING);
-    if (!f.ok()) return platform_error(st, "CreateFile", GetLastError()), void(st->err = 1077);
+    if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1612);
     if (size > b->size) return void(st->err = 1330);
@@ -86,7 +95,7 @@ void fn_binarywrite(State* st, int, Cell* result, Cell* args, bool) {
     if (!b) return;
     if (b->eod > UINT32_MAX) return void(st->err = 1613);
     File f(file_name(st, args[2]), GENERIC_WRITE, kWriteShare, CREATE_ALWAYS);
-    if (!f.ok()) return platform_error(st, "CreateFile", GetLastError()), void(st->err = 1077);
+    if (!f.ok()) return open_failed(st);
     if (!f.write(b->addr, b->eod)) return void(st->err = 1613);
     set64(st, result, b->eod);
 }
@@ -103,7 +112,7 @@ void fn_binaryreadex(State* st, int, Cell* result, Cell* args, bool) {
     if (foff < 0) return void(st->err = 1552);
     if (n < -1 || n > INT32_MAX) return void(st->err = 1674);
     File f(file_name(st, args[3]), GENERIC_READ, kReadShare, OPEN_EXISTING);
-    if (!f.ok()) return platform_error(st, "CreateFile", GetLastError()), void(st->err = 1077);
+    if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1547);
     if (foff > size) return void(st->err = 1545);
@@ -128,7 +137,7 @@ void fn_binarywriteex(State* st, int, Cell* result, Cell* args, bool) {
     if (n < 0 || n > INT32_MAX) return void(st->err = 1674);
     if (!check_range(st, b, off, n)) return;
     File f(file_name(st, args[3]), GENERIC_WRITE, kWriteShare, OPEN_ALWAYS);
-    if (!f.ok()) return platform_error(st, "CreateFile", GetLastError()), void(st->err = 1077);
+    if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1547);
     if (foff == -1) foff = size;
