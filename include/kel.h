@@ -71,6 +71,9 @@ typedef int64_t (*PFN_DoDaDllInit)(HWND hwnd, HGLOBAL state, uint64_t a3, uint16
                                    const char* text1, const char* text2);
 typedef int (*PFN_ProcessDaBatBuffer)(HWND hwnd, HGLOBAL state, HGLOBAL script, uint64_t hostValue,
                                       const KelFunction* hostTable);
+/* Inflates a zlib stream in place and appends a NUL byte (the buffer holds
+   uncompressedSize + 1 bytes); the uncompressed length or 0xFFFFFFFF. */
+typedef uint32_t (*PFN_UncompressBuffer)(void* buffer, uint32_t compressedLength, uint32_t uncompressedSize);
 typedef int64_t (*PFN_DLLServices)(HGLOBAL state, int request, void* p1, void* p2, int64_t n, int64_t n2);
 
 /* DoDaDllInit requests */
@@ -87,3 +90,4 @@ typedef int64_t (*PFN_DLLServices)(HGLOBAL state, int request, void* p1, void* p
 #define KEL_SVC_PARAMS        11
 #define KEL_SVC_NODIALOGS     23
 #define KEL_SVC_REPORTER      24   /* p1 = KelReportCallback, p2 = context */
+#define KEL_SVC_UNCOMPRESS    33   /* p1 = buffer, n = compressed length, n2 = uncompressed size */

@@ -27,6 +27,8 @@ extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, Tim
 // items
 
 // binary buffers
+extern const BuiltinEntry g_binaryBuiltins[];      // interop/binary/builtins.cpp
+void binbuf_teardown(State* st);                   // interop/binary/table.cpp: frees every buffer
 
 // trace
 
@@ -61,6 +63,7 @@ const TableRef kTables[] = {
     // items
 
     // binary buffers
+    {g_binaryBuiltins, nullptr},
 
     // trace
 
@@ -131,6 +134,7 @@ const TeardownFn kTeardowns[] = {
     // items
 
     // binary buffers
+    binbuf_teardown,
 
     // trace
 

@@ -156,8 +156,6 @@ void teardown(State* st) {
         if (m) FreeLibrary(m), m = nullptr;
     for (HANDLE& f : st->files)
         if (f && f != INVALID_HANDLE_VALUE) CloseHandle(f), f = nullptr;
-    for (HGLOBAL& b : st->binbufs)
-        if (b) GlobalFree(b), b = nullptr;
     for (HMODULE& m : st->libs)
         if (m) FreeLibrary(m), m = nullptr;
     err_detail_free(st);

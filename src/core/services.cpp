@@ -12,6 +12,7 @@
 #include "kel.h"
 #include "loader.h"
 #include "value.h"
+#include "interop/binary/binbuf.h"
 #include <cstring>
 
 namespace {
@@ -127,8 +128,8 @@ int64_t perform(State* st, int request, void* p1, void* p2, int64_t n, int64_t n
         if (n != -1) st->saveReport = n != 0;
         if (p1) copy_text(st->savePath, sizeof st->savePath, p1);
         return old;
-    case 33:                                           // decompression: needs the binary buffers
-        return 0;
+    case 33:                                           // UncompressBuffer(p1, n compressed, n2 size)
+        return UncompressBuffer(p1, static_cast<uint32_t>(n), static_cast<uint32_t>(n2));
     case 39:                                           // option bits
         old = st->options;
         if (n != -1) st->options = static_cast<uint32_t>(n);

@@ -47,6 +47,7 @@ struct StructEntry {
 };
 
 struct UdfRecord;          // exec.h
+struct BinSlot;            // interop/binary/binbuf.h
 
 struct State {
     // ---- value model (heap.cpp, vars.cpp, arrays.cpp, cells.cpp) ----
@@ -199,6 +200,7 @@ struct State {
     // items
 
     // binary buffers
+    BinSlot*   binSlots;       // MAX_BINBUF slots, allocated by the first BinaryAlloc
 
     // trace
 
@@ -212,7 +214,6 @@ struct State {
 
     // ---- native interop tables (later families) ----
     HANDLE     files[MAX_FILES];
-    HGLOBAL    binbufs[MAX_BINBUF];
     void*      dllStructs[MAX_DLLSTRUCT];
     void*      callbacks[MAX_CALLBACKS];
     HMODULE    libs[MAX_LIBS];

@@ -8,7 +8,9 @@ expectations written inside it as comment lines:
                               No expect lines means stdout must be empty.
     ; expect exit: N          exit status of kel.exe (default 0)
     ; expect stderr: <text>   a substring that must appear in stderr (each one)
-    ; args: a b "c d"         script arguments (shell-like quoting; lines add up)
+    ; args: a b "c d"         script arguments (shell-like quoting; lines add up);
+                              ${KEL_TEST_TEMP} in an argument stands for the
+                              test's scratch folder
     ; stdin: <line>           one line of standard input (lines add up)
     ; timeout: N              seconds before the run counts as hung (default 120)
     ; mismatch: <text>        harness self-test: the expectations above are
@@ -217,7 +219,8 @@ def main():
                         exp.read(decode_script(f.read()), a.sidecar)
             except OSError as e:
                 raise HarnessError(str(e))
-            cmd = [a.runner, a.kel, wine_path(a.script)] + exp.args
+            scratch = env.get('KEL_TEST_TEMP', '')
+            cmd = [a.runner, a.kel, wine_path(a.script)] + [x.replace('${KEL_TEST_TEMP}', scratch) for x in exp.args]
             cwd = os.path.dirname(os.path.abspath(a.script))
             label = a.script
 
