@@ -185,6 +185,10 @@ struct State {
     // binary buffers
 
     // trace
+    struct TraceBlock* traceBlock;  // diag/trace_block.h: destination, options, start tick (on first use)
+    uint8_t    traceAtStart;        // DLLServices 25: every run starts with the trace on
+    uint8_t    debugDataPath;       // IntControl 160: DebugData to 0 the debugger output, 1 the report writer
+    uint8_t    tracePad[6];
 
     // registry
 
