@@ -26,6 +26,8 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // binary buffers
 
 // trace
+extern const BuiltinEntry g_traceBuiltins[];       // diag/debugtrace.cpp: DebugTrace, DebugData, Debug
+void trace_teardown(State* st);                    // diag/trace_out.cpp
 
 // registry
 
@@ -56,6 +58,7 @@ const TableRef kTables[] = {
     // binary buffers
 
     // trace
+    {g_traceBuiltins, nullptr},
 
     // registry
 
@@ -111,6 +114,7 @@ const TeardownFn kTeardowns[] = {
     // binary buffers
 
     // trace
+    trace_teardown,
 
     // registry
 
