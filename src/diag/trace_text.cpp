@@ -40,7 +40,11 @@ std::string quoted(std::string s) {
 }
 
 // An automation value as text; false when it has none (objects, arrays).
+// Objects are never asked for a text: that would call their default member,
+// and the trace must not run code of the script's objects.
 bool variant_text(State* st, const VARIANT& v, std::string* out) {
+    const VARTYPE base = v.vt & VT_TYPEMASK;
+    if (base == VT_DISPATCH || base == VT_UNKNOWN || (v.vt & VT_ARRAY)) return false;
     if (v.vt == VT_BSTR || v.vt == (VT_BSTR | VT_BYREF)) {
         const BSTR b = v.vt == VT_BSTR ? v.bstrVal : (v.pbstrVal ? *v.pbstrVal : nullptr);
         *out = quoted(b ? from_wide(st, b, static_cast<int>(SysStringLen(b))) : std::string());
