@@ -117,6 +117,8 @@ std::string trace_statement_text(const char* line) {
             statementStart = false;
         }
     }
+    // A line that ended with CR LF keeps a blank where the CR stood.
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
     return out;
 }
 

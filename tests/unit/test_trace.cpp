@@ -131,6 +131,8 @@ TEST_F(Trace, JumpMarkersAreSpelledOutAgain) {
     EXPECT_EQ(trace_statement_text("\x9E@@AB sub"), "gosub sub");
     EXPECT_EQ(trace_statement_text(":top \x9F@@ABtop"), ":top goto top");
     EXPECT_EQ(trace_statement_text("If a Then \x9E@@AB sub"), "If a Then gosub sub");
+    // The blank that a CR LF line end leaves is not part of the statement.
+    EXPECT_EQ(trace_statement_text("x = 1 "), "x = 1");
     // The same bytes inside other text are characters of the text.
     EXPECT_EQ(trace_statement_text("x = \"\x9F@@AB\""), "x = \"\x9F@@AB\"");
 }
