@@ -90,4 +90,5 @@ typedef int64_t (*PFN_DLLServices)(HGLOBAL state, int request, void* p1, void* p
 #define KEL_SVC_PARAMS        11
 #define KEL_SVC_NODIALOGS     23
 #define KEL_SVC_REPORTER      24   /* p1 = KelReportCallback, p2 = context */
+#define KEL_SVC_TRACE         25   /* p1 = trace file (8-bit) or p2 (wide), n = options, n2 != 0 new file */
 #define KEL_SVC_UNCOMPRESS    33   /* p1 = buffer, n = compressed length, n2 = uncompressed size */

@@ -121,6 +121,9 @@ static int run(int argc, wchar_t** argv)
     if (!opt.dialogs)
         engine.services(KEL_SVC_REPORTER, reinterpret_cast<void*>(&print_report), nullptr);
     set_params(engine, opt.args);
+    if (!opt.trace.empty() &&
+        !engine.services(KEL_SVC_TRACE, nullptr, const_cast<wchar_t*>(opt.trace.c_str()), 0, 1))
+        return fail(1, L"cannot write the trace to '" + opt.trace + L"'");
 
     g_engine = &engine;
     SetConsoleCtrlHandler(on_break, TRUE);

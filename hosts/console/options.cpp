@@ -7,6 +7,10 @@ const wchar_t* const kUsageText =
     L"\n"
     L"Options:\n"
     L"  --dialogs   show errors in the library's dialogs instead of on stderr\n"
+    L"  --trace FILE\n"
+    L"              write the statement trace to FILE from the first line on: each\n"
+    L"              statement with its result, calls, errors and the end of the job\n"
+    L"              (FILE is started afresh)\n"
     L"  --help      show this text and exit\n"
     L"  --version   show the version and exit\n"
     L"  --          end of options (the next argument is the script)\n"
@@ -25,6 +29,16 @@ Options parse_options(int argc, wchar_t** argv)
         if (a == L"--help" || a == L"-h" || a == L"-?" || a == L"/?") { o.action = Options::Help; return o; }
         if (a == L"--version") { o.action = Options::Version; return o; }
         if (a == L"--dialogs") { o.dialogs = true; continue; }
+        if (a == L"--trace" || a.rfind(L"--trace=", 0) == 0) {
+            if (a == L"--trace" && i + 1 < argc) o.trace = argv[++i];
+            else if (a != L"--trace") o.trace = a.substr(8);
+            if (o.trace.empty()) {
+                o.action = Options::UsageError;
+                o.error = L"option '--trace' needs a file name";
+                return o;
+            }
+            continue;
+        }
         o.action = Options::UsageError;
         o.error = L"unknown option '" + a + L"'";
         return o;

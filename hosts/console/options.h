@@ -7,6 +7,7 @@ struct Options {
     enum Action { Run, Help, Version, UsageError };
     Action action = Run;
     bool dialogs = false;               // --dialogs: the library shows its own boxes
+    std::wstring trace;                 // --trace FILE: the statement trace from the first line
     std::wstring script;                // path as given
     std::vector<std::wstring> args;     // become param1..paramN
     std::wstring error;                 // UsageError: what was wrong

@@ -212,11 +212,11 @@ void notify_file(State* st) {
 }
 
 // Trace code 14: "CALLING SCRIPT" (entering) / "RETURNING FROM SCRIPT".
-void trace_script(State* st, bool entering) {
+void trace_script(State* st, bool entering, const char* file) {
     st->traceEvent = TE_SCRIPT;
     st->traceOutcome = entering ? 1 : 0;
     st->traceWhy = 0;
-    if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_EVENT, st->curFile, nullptr);
+    if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_EVENT, file, nullptr);
 }
 
 }  // namespace
@@ -244,7 +244,7 @@ bool call_script(State* st, const char* file, const Cell* params, Cell* result) 
     st->callDepth++;
     snprintf(st->curFile, sizeof st->curFile, "%s", path);
     notify_file(st);
-    trace_script(st, true);
+    trace_script(st, true, path);
 
     int rc = 0;
     HGLOBAL buf = read_script(st, path);
@@ -268,7 +268,7 @@ bool call_script(State* st, const char* file, const Cell* params, Cell* result) 
     st->stackCount = stackBefore;
     st->callDepth--;
     notify_file(st);
-    trace_script(st, false);
+    trace_script(st, false, path);
 
     if (rc == -1 && result) {
         cell_release(st, result, CM_BARE);

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "dispatch.h"
 #include "eval.h"
+#include "exec.h"
 #include "keywords.h"
 #include "value.h"
 #include <cstdio>
@@ -42,6 +43,7 @@ void bi_errormode(State* st, int nargs, Cell* result, Cell* args, bool) {
     if (nargs >= 1) {
         const int32_t v = int_arg(st, &args[1]);
         st->errorMode = v == 0 ? EM_OFF : v == 1 ? EM_CANCEL : EM_NOTIFY;
+        if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_ERRORMODE, nullptr, nullptr);
     }
     cell_set_int(st, result, previous);
 }
@@ -78,6 +80,7 @@ void bi_errorevent(State* st, int nargs, Cell* result, Cell* args, bool) {
         st->lastErr = static_cast<uint16_t>(code);
         err_set_vars(st, e, false, nullptr);
         st->err = 0;
+        trace_error(st, e, false);
         return;
     }
     char label[64], numbered[400];

@@ -55,6 +55,13 @@ int err_report(State* st, HWND owner, uint32_t firstTextId, uint32_t errNum, int
 // "KEL Extender Error:  text"): shows it in the error dialog (or hands it to the
 // report callback) by severity and error mode. 1 continue, 0 stop.
 int err_report_text(State* st, HWND owner, uint32_t errNum, int severity, const char* numbered);
+// Hands error e to the trace writer once the error handling has decided about
+// it: terminal (the run ends) or suppressed (an error mode, a handler or the
+// user let the run go on). The writer records it when a trace asks for it.
+void trace_error(State* st, uint32_t e, bool terminal);
+// The system's version as the system itself reports it (no compatibility
+// shims): for the error dialog's version line and the trace header.
+RTL_OSVERSIONINFOW system_version();
 // "KEL Internal Error" box and error 1425.
 void internal_error(State* st, const char* text);
 

@@ -148,7 +148,32 @@ int directive_of(const char* line);
 // the result cell), at the end of the main script (TRACE_END_OF_JOB), and when
 // a user-defined function is entered or left (TRACE_EVENT: traceEvent 13,
 // traceOutcome 1 entering / 0 leaving, traceWhy the call kind, text its name;
-// traceEvent 14 for a script started by Call, text the called file).
-enum : int { TRACE_STATEMENT = 0, TRACE_END_OF_JOB = 1, TRACE_EVENT = 2 };
+// traceEvent 14 for a script started by Call, text the called file; traceEvent
+// 9 with traceWhy 1 or 2 when a cancel or error handler is entered as a GoSub).
+// Further events:
+//   TRACE_VALUE       the value a structure statement decided on (If/ElseIf
+//                     condition, Switch and Case value, loop variable, the
+//                     value of Return), before the statement's record
+//   TRACE_JOB_FAILED  the main script stopped on an error (or 9013 to 9016);
+//                     called whether or not the trace is on
+//   TRACE_ERROR       an error the error handling has decided about; value is
+//                     an INT: the error number, plus 10000 when it ends the
+//                     run; called whether or not the trace is on
+//   TRACE_UDF_LEFT    the traced body of a function ended; text its name
+//   TRACE_ERRORMODE   ErrorMode set the error mode
+//   TRACE_MESSAGE     value is an INT message number whose text gets a line
+//                     of its own (callback notices of dialogs and COM events)
+//   TRACE_TEXT        text is a line to write as it stands (extender loading)
+enum : int {
+    TRACE_STATEMENT = 0, TRACE_END_OF_JOB = 1, TRACE_EVENT = 2, TRACE_VALUE = 3, TRACE_JOB_FAILED = 4,
+    TRACE_ERROR = 5, TRACE_UDF_LEFT = 6, TRACE_ERRORMODE = 7, TRACE_MESSAGE = 8, TRACE_TEXT = 9,
+};
 typedef void (*TraceWriter)(State* st, int event, const char* text, const Cell* value);
 extern TraceWriter g_traceWriter;
+
+// ---- single-step hook ----
+// While State::debugOut is 1 (Debug) the line loop calls this before each
+// statement, after writing the line to the debugger output. The hook may set
+// State::pendingErr (9999 cancels the run) or clear State::debugOut.
+typedef void (*DebugStepHook)(State* st, const char* line);
+extern DebugStepHook g_debugStep;

@@ -31,6 +31,8 @@ extern const BuiltinEntry g_binaryBuiltins[];      // interop/binary/builtins.cp
 void binbuf_teardown(State* st);                   // interop/binary/table.cpp: frees every buffer
 
 // trace
+extern const BuiltinEntry g_traceBuiltins[];       // diag/debugtrace.cpp: DebugTrace, DebugData, Debug
+void trace_teardown(State* st);                    // diag/trace_out.cpp
 
 // registry
 extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.cpp: Reg*
@@ -66,6 +68,7 @@ const TableRef kTables[] = {
     {g_binaryBuiltins, nullptr},
 
     // trace
+    {g_traceBuiltins, nullptr},
 
     // registry
     {g_registryBuiltins, nullptr},
@@ -137,6 +140,7 @@ const TeardownFn kTeardowns[] = {
     binbuf_teardown,
 
     // trace
+    trace_teardown,
 
     // registry
     reg_teardown,

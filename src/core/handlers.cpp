@@ -76,6 +76,11 @@ bool push_handler_frame(State* st, uint16_t errIfFull, int why, uint32_t resume,
     return true;
 }
 
+// A handler entered as a GoSub shows in the trace as "GOSUB" with its kind.
+void trace_handler_entry(State* st) {
+    if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_EVENT, nullptr, nullptr);
+}
+
 bool jump_to_label(State* st, const char* label, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     uint32_t pos = *nextPos;
     if (!label_search(st, label, &pos, linePos, st->curStmtPos, buf, true)) {
@@ -137,6 +142,7 @@ int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
             st->err = 9999;
             return 0;
         }
+        if (mode == 2) trace_handler_entry(st);
         if (mode != -1) st->cancelMode = 0;
         return 1;
     }
@@ -168,12 +174,17 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
         StructEntry* top = st->stackCount ? &st->stack[st->stackCount - 1] : nullptr;
         if (mode == 1 && top && (top->kind == SK_IF || top->kind == SK_ELSE || top->kind == SK_SWITCH))
             top->status = SS_EXEC;
+        trace_error(st, e, false);
+        if (mode == 2) trace_handler_entry(st);
         return 1;
     }
     if (mode == 3) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
         int bits = call_handler(st, st->errFunc, e, &st->errHandlerMode);
-        if (bits >= 0 && !(bits & 2)) return 1;
+        if (bits >= 0 && !(bits & 2)) {
+            trace_error(st, e, false);
+            return 1;
+        }
         if (st->err == 9000) return 0;
         st->err = e;
     }
@@ -187,6 +198,7 @@ int report_error(State* st, uint16_t e) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
         err_set_vars(st, e, false, nullptr);
         st->err = 0;
+        trace_error(st, e, false);
         return 1;
     }
     return err_report(st, nullptr, 1, e, severity);

@@ -167,7 +167,7 @@ void teardown(State* st) {
 void reset_run_state(State* st) {
     st->stopRequest = 0;
     st->stopShowMsg = 0;
-    st->traceOn = 0;
+    st->traceOn = st->traceAtStart;   // a host may ask for the trace from the first line
     st->stackCount = 0;
     st->loopFlag = 0;
     st->errorMode = EM_CANCEL;

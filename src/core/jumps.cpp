@@ -256,6 +256,7 @@ int do_return(State* st, StmtCtx* cx, int offset) {
     if (hasValue) {
         if (!ProcessSubExpression(st, result, 0, 0, 0)) return 0;
         if (!at_end(st)) return extra_tokens(st);
+        trace_value(st, result);
     }
     trace(st, TE_GOSUB, false);
     for (uint32_t i = st->stackCount; i-- > 0;) {

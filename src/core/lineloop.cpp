@@ -78,6 +78,8 @@ int label_statement(const char* line) {
 
 }  // namespace
 
+DebugStepHook g_debugStep = nullptr;
+
 int exec_next_line(State* st, char* out) {
     if (out == st->line) tokens_detach(st);
     uint32_t textPos;
@@ -202,7 +204,10 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         }
         st->curStmtPos = textPos + static_cast<uint32_t>(offset);
 
-        if (st->debugOut) debug_line(line);
+        if (st->debugOut) {
+            debug_line(line);
+            if (st->debugOut == 1 && g_debugStep) g_debugStep(st, line);
+        }
         if (st->hostNotify & HN_PERLINE) {
             if (host_notify(st, -1, line, 0) == 9012) st->err = 9012;
             if (st->err == 9012) {
@@ -242,7 +247,14 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     st->lastResult = static_cast<uint32_t>(rc);
     st->lastPos = *pos;
     st->lastBuffer = buf;
-    if (!nested && rc != 0 && st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_END_OF_JOB, "", nullptr);
+    if (!nested && g_traceWriter) {
+        const uint16_t e = st->err;
+        if (rc != 0) {
+            if (st->traceOn) g_traceWriter(st, TRACE_END_OF_JOB, "", nullptr);
+        } else if ((e && e < 9000) || (e >= 9013 && e <= 9016)) {
+            g_traceWriter(st, TRACE_JOB_FAILED, "", nullptr);   // stopped on an error
+        }
+    }
     if (outer) outer->restore(st);
     else st->curBuffer = nullptr;
     return rc;

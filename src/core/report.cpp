@@ -3,6 +3,8 @@
 // dialogs, or a KelReport handed to the host's report callback when nobody is
 // at the screen (console hosts). Also routes the core's other boxes.
 #include "errors.h"
+#include "exec.h"
+#include "value.h"
 #include "resources/resource.h"
 #include <cstdio>
 #include <cstring>
@@ -63,12 +65,7 @@ void hand_over(State* st, const KelReport& r) {
 
 // "Windows 10.0 (build 19045)", preceded by the host's identification texts.
 void version_line(State* st, char* out, size_t size) {
-    RTL_OSVERSIONINFOW v{};
-    v.dwOSVersionInfoSize = sizeof v;
-    typedef LONG(WINAPI * RtlGetVersionFn)(RTL_OSVERSIONINFOW*);
-    auto get = reinterpret_cast<RtlGetVersionFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
-    if (get) get(&v);
+    const RTL_OSVERSIONINFOW v = system_version();
     char kelVersion[64];
     msg_text(st, 849, kelVersion, sizeof kelVersion);
     char hosts[64] = "";
@@ -135,6 +132,16 @@ int show_report(State* st, HWND owner, uint32_t firstTextId, uint32_t reported, 
 
 } // namespace
 
+RTL_OSVERSIONINFOW system_version() {
+    RTL_OSVERSIONINFOW v{};
+    v.dwOSVersionInfoSize = sizeof v;
+    typedef LONG(WINAPI * RtlGetVersionFn)(RTL_OSVERSIONINFOW*);
+    auto get = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+    if (get) get(&v);
+    return v;
+}
+
 int core_box(State* st, const char* text, const char* title, UINT type) {
     if (!text) text = "";
     if (!title) title = "";
@@ -151,23 +158,37 @@ int core_box(State* st, const char* text, const char* title, UINT type) {
     return MessageBoxA(box_owner(st), text, title, type | MB_SETFOREGROUND);
 }
 
+void trace_error(State* st, uint32_t e, bool terminal) {
+    if (!g_traceWriter) return;
+    Cell number;
+    cell_init(&number, static_cast<int32_t>(e + (terminal ? 10000 : 0)));
+    g_traceWriter(st, TRACE_ERROR, nullptr, &number);
+}
+
 int err_report(State* st, HWND owner, uint32_t firstTextId, uint32_t errNum, int severity) {
     // A failure that forgot its number is still a failure: show it as an
     // internal error rather than as "Error 0" with no text.
     if (errNum == 0) errNum = 1425;
     const uint32_t reported = err_reported_number(st, errNum);
     st->lastErr = static_cast<uint16_t>(reported);
-    if (st->errorMode == EM_OFF && severity == SEV_MINOR) return 1;
-    char text[1100], numbered[1200];
-    if (reported != errNum) snprintf(text, sizeof text, "%s", st->userText);
-    else msg_text(st, errNum, text, sizeof text);
-    snprintf(numbered, sizeof numbered, "%u:  %s", reported, text);
-    return show_report(st, owner, firstTextId, reported, severity, numbered);
+    int goOn = 1;
+    if (!(st->errorMode == EM_OFF && severity == SEV_MINOR)) {
+        char text[1100], numbered[1200];
+        if (reported != errNum) snprintf(text, sizeof text, "%s", st->userText);
+        else msg_text(st, errNum, text, sizeof text);
+        snprintf(numbered, sizeof numbered, "%u:  %s", reported, text);
+        goOn = show_report(st, owner, firstTextId, reported, severity, numbered);
+    }
+    trace_error(st, errNum, !goOn);
+    return goOn;
 }
 
 int err_report_text(State* st, HWND owner, uint32_t errNum, int severity, const char* numbered) {
     const uint32_t reported = err_reported_number(st, errNum);
     st->lastErr = static_cast<uint16_t>(reported);
-    if (st->errorMode == EM_OFF && severity == SEV_MINOR) return 1;
-    return show_report(st, owner, 1, reported, severity, numbered);
+    int goOn = 1;
+    if (!(st->errorMode == EM_OFF && severity == SEV_MINOR))
+        goOn = show_report(st, owner, 1, reported, severity, numbered);
+    trace_error(st, errNum, !goOn);
+    return goOn;
 }

@@ -6,6 +6,7 @@
 // previous error number is put back, except for request 13 whose purpose is to
 // set it. A request that fails answers 0. Requests not listed are refused
 // with 0. See docs/host-interface.md for the meaning of each argument.
+#include "diag/trace.h"
 #include "errors.h"
 #include "eval.h"
 #include "heap.h"
@@ -123,6 +124,8 @@ int64_t perform(State* st, int request, void* p1, void* p2, int64_t n, int64_t n
         st->reportCb = p1;
         st->reportCtx = p2;
         return 1;
+    case 25:                                           // the trace from the first line of each run
+        return trace_host_request(st, static_cast<const char*>(p1), static_cast<const wchar_t*>(p2), n, n2);
     case 30:                                           // error-report save option and path
         old = st->saveReport;
         if (n != -1) st->saveReport = n != 0;

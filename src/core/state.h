@@ -203,6 +203,10 @@ struct State {
     BinSlot*   binSlots;       // MAX_BINBUF slots, allocated by the first BinaryAlloc
 
     // trace
+    struct TraceBlock* traceBlock;  // diag/trace_block.h: destination, options, start tick (on first use)
+    uint8_t    traceAtStart;        // DLLServices 25: every run starts with the trace on
+    uint8_t    debugDataPath;       // IntControl 160: DebugData to 0 the debugger output, 1 the report writer
+    uint8_t    tracePad[6];
 
     // registry
     struct RegKeyTable* regKeys;   // keys the script holds open (registry/regkeys.cpp), nullptr until the first

@@ -171,6 +171,7 @@ bool if_condition(State* st, bool* truth, bool* then) {
         cell_release(st, &c, CM_VARBOUND);
         return then_missing(st), false;
     }
+    trace_value(st, &c);
     return cond_true(st, &c, truth);
 }
 
@@ -410,6 +411,7 @@ int to_pass(State* st, bool fromNext) {
     } else {
         cell_release(st, &step, CM_BARE);
     }
+    trace_value(st, &var);
     // limit >= variable counting up, limit <= variable counting down.
     bool ok = compare_cells(st, down ? KW_OP_LE : KW_OP_GE, &limit, &var, true, false);
     top = struct_top(st);
@@ -486,6 +488,7 @@ int foreach_step(State* st, StructEntry* e) {
             Cell* el = arr_elem(a, it->next++);
             if (el->type & TW_HASVALUE) {
                 if (!var_assign(st, e->var, el)) return 0;
+                trace_value(st, el);
                 got = 1;
                 break;
             }
@@ -495,6 +498,7 @@ int foreach_step(State* st, StructEntry* e) {
         cell_init(&item);
         got = g_forEachObjects->next(st, it->object, &item);
         if (got > 0) {
+            trace_value(st, &item);
             bool ok = var_assign(st, e->var, &item);
             cell_release(st, &item, CM_BARE);
             if (!ok) return 0;
@@ -575,7 +579,9 @@ int do_switch(State* st, StmtCtx* cx, int offset) {
     if (is_skipping(st)) return push_skipped(st, SK_SWITCH, stmt_text(cx, offset), true);
     Cell c;
     int32_t v;
-    if (!expr_to_end(st, &c) || !switch_value(st, &c, &v)) return 0;
+    if (!expr_to_end(st, &c)) return 0;
+    trace_value(st, &c);
+    if (!switch_value(st, &c, &v)) return 0;
     if (!push_loop(st, SK_SWITCH, SS_LOOKING)) return 0;
     StructEntry* e = struct_top(st);
     e->resume = static_cast<uint32_t>(v) >> 16;
@@ -595,7 +601,9 @@ int do_case(State* st, StmtCtx* cx, int offset) {
         return skip_statement(st, stmt_text(cx, offset));
     Cell c;
     int32_t v;
-    if (!expr_to_end(st, &c) || !switch_value(st, &c, &v)) return 0;
+    if (!expr_to_end(st, &c)) return 0;
+    trace_value(st, &c);
+    if (!switch_value(st, &c, &v)) return 0;
     const int32_t value = static_cast<int32_t>((top->resume << 16) | top->var);
     const bool match = v == value;
     if (match) top->status = SS_EXEC;

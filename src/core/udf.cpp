@@ -341,6 +341,7 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
             rc = line_loop(st, result, rec->body, &pos, saved.curUdf == 65535 ? nullptr : st->curBuffer);
         }
     }
+    if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_UDF_LEFT, rec->name, nullptr);
     detach_result(st, result);
     if (table) scope_pop(st);   // the table stays with its level for the next call
     if (rc != -1) {   // no Return: the result is 0

@@ -8,9 +8,13 @@ expectations written inside it as comment lines:
                               No expect lines means stdout must be empty.
     ; expect exit: N          exit status of kel.exe (default 0)
     ; expect stderr: <text>   a substring that must appear in stderr (each one)
-    ; args: a b "c d"         script arguments (shell-like quoting; lines add up);
-                              ${KEL_TEST_TEMP} in an argument stands for the
-                              test's scratch folder
+    ; args: a b "c d"         script arguments (shell-like quoting; lines add up)
+    ; options: --trace x      kel.exe options, put before the script (likewise)
+    ; expect file: NAME       the file NAME in the test's scratch folder must
+                              exist after the run and hold the "; file:" lines
+                              that follow (as a whole; trailing blank lines
+                              ignored). Several files may be checked.
+    ; file: <text>            next expected line of the file named last
     ; stdin: <line>           one line of standard input (lines add up)
     ; timeout: N              seconds before the run counts as hung (default 120)
     ; mismatch: <text>        harness self-test: the expectations above are
@@ -19,8 +23,17 @@ expectations written inside it as comment lines:
                               <text> (each such line must match)
 
 A directive is a whole line: optional blanks, ";", optional blanks, the
-keyword. The text after "expect:" loses exactly one leading blank, so
-"; expect:" alone expects an empty line.
+keyword. The text after "expect:" (and "file:") loses exactly one leading
+blank, so "; expect:" alone expects an empty line.
+
+In "args:" and "options:" the text {temp} stands for the scratch folder as
+kel.exe sees it (a Wine path), so a script can be told where to write.
+
+Checked files are normalised before the comparison: an elapsed-time mark
+"(123)" at the start of a line or after "--- " reads "(n)", and the scratch
+folder and the script's folder read {temp} and {dir}. In an expected file
+line, {*} matches any text (for dates, versions and the like); a line {**}
+matches any number of lines (for long dumps).
 
 Expectations may also come from a sidecar file (--sidecar) holding the same
 directive lines, for scripts such as the examples that should read cleanly.
@@ -44,8 +57,8 @@ import subprocess
 import sys
 import tempfile
 
-DIRECTIVE = re.compile(r'^[ \t]*;[ \t]*(expect exit|expect stderr|expect|args|stdin|timeout|mismatch)[ \t]*:(.*)$',
-                       re.IGNORECASE)
+DIRECTIVE = re.compile(r'^[ \t]*;[ \t]*(expect exit|expect stderr|expect file|expect|args|options|file|stdin|timeout|'
+                       r'mismatch)[ \t]*:(.*)$', re.IGNORECASE)
 
 
 class HarnessError(Exception):
@@ -71,6 +84,8 @@ class Expectations:
         self.exit = 0
         self.stderr = []
         self.args = []
+        self.options = []
+        self.files = []          # [(name, [expected lines])]
         self.stdin = []
         self.timeout = 120
         self.mismatch = []
@@ -98,6 +113,14 @@ class Expectations:
                 self.stderr.append(value.strip())
             elif key == 'args':
                 self.args += parsed(shlex.split, None)
+            elif key == 'options':
+                self.options += parsed(shlex.split, None)
+            elif key == 'expect file':
+                self.files.append((value.strip(), []))
+            elif key == 'file':
+                if not self.files:
+                    raise HarnessError(f'{origin}:{number}: "file:" before any "expect file:"')
+                self.files[-1][1].append(line_text)
             elif key == 'stdin':
                 self.stdin.append(line_text)
             elif key == 'timeout':
@@ -117,6 +140,63 @@ def normalise_lines(data):
     while lines and lines[-1] == '':
         lines.pop()
     return lines
+
+
+ELAPSED = re.compile(r'^(--- )?\(\d+\)')
+
+
+def normalise_file(data, places):
+    """Lines of a checked file: elapsed-time marks and folders made stable."""
+    lines = normalise_lines(data.replace(b'\r\n', b'\n'))
+    out = []
+    for line in lines:
+        line = ELAPSED.sub(lambda m: (m.group(1) or '') + '(n)', line)
+        for path, name in places:
+            line = re.sub(re.escape(path), name, line, flags=re.IGNORECASE)
+        out.append(line)
+    return out
+
+
+def file_pattern(want):
+    """One regular expression for a whole expected file: {*} in a line is any
+    text, a line {**} any number of lines."""
+    parts = []
+    for line in want:
+        if line == '{**}':
+            parts.append(r'(?:[^\n]*\n)*')
+        else:
+            parts.append('[^\n]*'.join(re.escape(p) for p in line.split('{*}')) + r'\n')
+    return ''.join(parts)
+
+
+def line_matches(expected, got):
+    return re.fullmatch(file_pattern([expected]), got + '\n') is not None
+
+
+def compare_files(exp, temp, places):
+    problems = []
+    for name, want in exp.files:
+        path = os.path.join(temp or '', name)
+        try:
+            with open(path, 'rb') as f:
+                got = normalise_file(f.read(), places)
+        except OSError:
+            problems.append(f'file {name}: missing')
+            continue
+        while want and want[-1] == '':
+            want = want[:-1]
+        if re.fullmatch(file_pattern(want), ''.join(g + '\n' for g in got)):
+            continue
+        diff = []
+        for i in range(max(len(got), len(want))):
+            w = want[i] if i < len(want) else None
+            g = got[i] if i < len(got) else None
+            same = w is not None and g is not None and line_matches(w, g)
+            diff.append(f'{"  " if same else "! "}{i + 1:3}  expected: {"<none>" if w is None else repr(w)}')
+            if not same:
+                diff.append(f'         got:      {"<none>" if g is None else repr(g)}')
+        problems.append(f'file {name} differs:\n' + '\n'.join(diff))
+    return problems
 
 
 def compare(exp, status, out, err):
@@ -219,8 +299,10 @@ def main():
                         exp.read(decode_script(f.read()), a.sidecar)
             except OSError as e:
                 raise HarnessError(str(e))
-            scratch = env.get('KEL_TEST_TEMP', '')
-            cmd = [a.runner, a.kel, wine_path(a.script)] + [x.replace('${KEL_TEST_TEMP}', scratch) for x in exp.args]
+            temp_path = wine_path(a.temp) if a.temp else ''
+            exp.args = [x.replace('{temp}', temp_path) for x in exp.args]
+            exp.options = [x.replace('{temp}', temp_path) for x in exp.options]
+            cmd = [a.runner, a.kel] + exp.options + [wine_path(a.script)] + exp.args
             cwd = os.path.dirname(os.path.abspath(a.script))
             label = a.script
 
@@ -229,6 +311,11 @@ def main():
             problems = [f'timed out after {exp.timeout} s']
         else:
             problems = compare(exp, status, out, err)
+            if not a.cli:
+                places = [(wine_path(a.script and os.path.dirname(os.path.abspath(a.script))), '{dir}')]
+                if a.temp:
+                    places.insert(0, (wine_path(a.temp), '{temp}'))
+                problems += compare_files(exp, a.temp, places)
     except HarnessError as e:
         print(f'harness: {e}', file=sys.stderr)
         return 2

@@ -7,8 +7,39 @@
 #include "heap.h"
 #include "value.h"
 #include "errors.h"
+#include "exec.h"
+#include "loader.h"
+#include "linecache.h"
 #include <cstring>
 #include <string>
+
+// A prepared buffer (scrambled, no marker lines) holding `text`, as the line
+// loop runs it. The caller frees it.
+inline HGLOBAL scrambled_buffer(const std::string& text) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    auto* p = h ? static_cast<uint8_t*>(GlobalLock(h)) : nullptr;
+    if (!p) return h;
+    memcpy(p, text.c_str(), text.size() + 1);
+    scramble_bytes(p, text.size() + 1, 0);
+    GlobalUnlock(h);
+    return h;
+}
+
+// Runs `text` through the line loop as a main script: *buf (freed first when
+// set) receives its buffer, which must stay until the test ends. Returns the
+// line loop's result. A freed buffer's lines are forgotten, as the library
+// does for the buffers it frees (the next one may get the same handle).
+inline int run_script(State* st, HGLOBAL* buf, const std::string& text) {
+    if (*buf) lines_forget(st, *buf), GlobalFree(*buf);
+    *buf = scrambled_buffer(text);
+    Cell result;
+    cell_init(&result);
+    uint32_t pos = 0;
+    st->err = 0;
+    const int rc = line_loop(st, &result, *buf, &pos, nullptr);
+    cell_release(st, &result, CM_BARE);
+    return rc;
+}
 
 class StateFixture : public testing::Test, protected OwnedState {
 protected:

@@ -4,30 +4,15 @@
 // while the interpreter thread waits in the modal dialog.
 #include "fixture.h"
 #include "kel_dll.h"
+#include "ui_user.h"
 #include "errors.h"
 #include "exec.h"
 #include "loader.h"
 #include "resources/resource.h"
-#include <atomic>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-
-HWND WaitWindow(const std::string& title, int ms = 20000) {
-    for (int waited = 0; waited < ms; waited += 50) {
-        HWND w = FindWindowA("#32770", title.c_str());
-        if (w && IsWindowVisible(w)) return w;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-void WaitGone(HWND w) {
-    for (int i = 0; i < 400 && IsWindow(w); ++i) Sleep(50);
-}
 
 std::string Text(HWND w) {
     char buf[4096] = "";
@@ -54,29 +39,6 @@ std::string BoxTexts(HWND box) {
     }, reinterpret_cast<LPARAM>(&out));
     return out;
 }
-
-// Runs `user` on a second thread while the test thread decides an error. If the
-// user never finds its window, every dialog of the process is closed so that
-// the test fails instead of hanging.
-class User {
-public:
-    explicit User(std::function<bool()> act) : t_([this, act] { ok_ = act(); if (!ok_) CloseAll(); }) {}
-    ~User() { if (t_.joinable()) t_.join(); }
-    bool Finish() { t_.join(); return ok_; }
-private:
-    static void CloseAll() {
-        EnumWindows([](HWND w, LPARAM) -> BOOL {
-            DWORD pid;
-            GetWindowThreadProcessId(w, &pid);
-            char cls[32];
-            GetClassNameA(w, cls, sizeof cls);
-            if (pid == GetCurrentProcessId() && strcmp(cls, "#32770") == 0) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
-            return TRUE;
-        }, 0);
-    }
-    std::atomic<bool> ok_{false};
-    std::thread t_;
-};
 
 class ErrorDialog : public StateFixture {
 protected:

@@ -4,6 +4,7 @@
 // the module that owns the setting, declare it in that module's header,
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
+#include "diag/trace.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
 #include "dispatch.h"
@@ -60,6 +61,7 @@ const IntControlEntry kRequests[] = {
     // keys (35, 43, 45)
 
     // trace (160-169)
+    {160, ic_debugdata_path},
 
 };
 
