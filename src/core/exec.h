@@ -57,6 +57,9 @@ struct StmtCtx {
 // Returns 1 buffer ended, 0 stopped (error in state), -1 Return ended the buffer.
 // Re-entrant: a nested call (function body, callback, called script) saves and
 // restores the running statement's line, token position and position records.
+// The executor remembers the lines of every buffer it runs (linecache.h): code
+// that frees a buffer that ran must call lines_forget(st, buf) first, since a
+// new block may get the same handle.
 int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller);
 // The line source of the running statement: reads the line after the current
 // one (a multi-line string constant continues there) into out (LINE_BUF bytes)

@@ -2,6 +2,7 @@
 // lookup, the settings file, the structure stack and single items of internal
 // information. Each is a begin line, its rows, an end line, a blank line and
 // a line of 60 stars.
+#include "interop/binary/binbuf.h"
 #include "trace_block.h"
 #include "errors.h"
 #include "exec.h"
@@ -56,9 +57,8 @@ void function_row(TraceOut& out, uint32_t index, const KeywordRec& r) {
 std::string variable_value(State* st, const Cell* c) {
     if ((c->type & TW_BINBUF) == TW_BINBUF) {
         // Binary buffer handles count from 987659; the size is that of the block.
-        const int32_t slot = c->i - 987659;
-        HGLOBAL b = slot >= 0 && slot < MAX_BINBUF ? st->binbufs[slot] : nullptr;
-        return printf_line("%ld  <binary buffer>", b ? static_cast<long>(GlobalSize(b)) : 0L);
+        const BinSlot* b = binbuf_get(st, c->i);
+        return printf_line("%ld  <binary buffer>", b ? static_cast<long>(b->size) : 0L);
     }
     return trace_plain_value(st, c);
 }
@@ -158,8 +158,9 @@ const InfoItem kItems[] = {
                             free_slots(reinterpret_cast<void* const*>(st->files), MAX_FILES), MAX_FILES);
      }},
     {"binbufs", [](State* st) {
-         return printf_line("Binary buffer slots available: %d of %d",
-                            free_slots(reinterpret_cast<void* const*>(st->binbufs), MAX_BINBUF), MAX_BINBUF);
+         int available = 0;
+         for (int32_t h = BINBUF_BASE; h <= BINBUF_LAST; ++h) available += binbuf_get(st, h) ? 0 : 1;
+         return printf_line("Binary buffer slots available: %d of %d", available, MAX_BINBUF);
      }},
     {"extenders", [](State* st) {
          return printf_line("Extender functions: %u of %d", st->nNextExtEntry, MAX_EXTFUNCS);

@@ -33,24 +33,11 @@ protected:
     void TearDown() override {
         reg_teardown(st);
         udf_free_all(st);
-        if (buf) GlobalFree(buf);
+        if (buf) lines_forget(st, buf), GlobalFree(buf);
         StateFixture::TearDown();
     }
     // Runs script lines through the line loop.
-    void Run(const std::string& text) {
-        if (buf) GlobalFree(buf);
-        buf = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
-        auto* p = static_cast<uint8_t*>(GlobalLock(buf));
-        memcpy(p, text.c_str(), text.size() + 1);
-        scramble_bytes(p, text.size() + 1, 0);
-        GlobalUnlock(buf);
-        Cell result;
-        cell_init(&result);
-        uint32_t pos = 0;
-        st->err = 0;
-        line_loop(st, &result, buf, &pos, nullptr);
-        cell_release(st, &result, CM_BARE);
-    }
+    void Run(const std::string& text) { run_script(st, &buf, text); }
     std::wstring Text(const char* name) {
         const Cell* c = VarCell(name);
         if (c && (c->type & TW_UNICODE)) return cell_wstr(st, c);
