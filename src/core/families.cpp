@@ -25,6 +25,8 @@ extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, Tim
 // files
 
 // items
+extern const BuiltinEntry g_itemBuiltins[];        // library/items/itemtable.cpp: Item..., Array..., Arr..., Map...
+void items_teardown(State* st);                    // library/items/itemtable.cpp: the shell library of @LOGICALSORT
 
 // binary buffers
 extern const BuiltinEntry g_binaryBuiltins[];      // interop/binary/builtins.cpp
@@ -63,6 +65,7 @@ const TableRef kTables[] = {
     // files
 
     // items
+    {g_itemBuiltins, nullptr},
 
     // binary buffers
     {g_binaryBuiltins, nullptr},
@@ -135,6 +138,7 @@ const TeardownFn kTeardowns[] = {
     // files
 
     // items
+    items_teardown,
 
     // binary buffers
     binbuf_teardown,

@@ -5,6 +5,7 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
+#include "library/items/itemfuncs.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
 #include "dispatch.h"
@@ -52,6 +53,7 @@ const IntControlEntry kRequests[] = {
     // files (100-119)
 
     // items (120-129)
+    {120, items::ic_map_size},
 
     // windows, processes (130-149)
 

@@ -34,6 +34,12 @@ AnsiRules ansi_rules(State* st);
 // The code page ANSI text is in: the state's, or the system's ANSI code page.
 UINT effective_cp(const State* st);
 
+// The comparison of StrCmp and StrICmp: the user locale's collation order,
+// not code order; -1, 0 or 1. ANSI text of a code page other than the
+// system's is compared through its wide form (1588 when that cannot be made).
+int locale_compare(State* st, const char* a, const char* b, bool nocase);
+int locale_compare(State* st, const wchar_t* a, const wchar_t* b, bool nocase);
+
 // Upper and lower case of one code unit.
 inline char unit_upper(const AnsiRules& r, char c) { return static_cast<char>(r.upper[static_cast<uint8_t>(c)]); }
 inline char unit_lower(const AnsiRules& r, char c) { return static_cast<char>(r.lower[static_cast<uint8_t>(c)]); }
