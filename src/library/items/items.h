@@ -59,17 +59,24 @@ struct ItemList {
     // (list.len when it is the last item).
     size_t item_end(size_t from) const {
         if (!list.lead) {
-            if (d.len != 1) return list.len;
-            const C* hit = std::char_traits<C>::find(list.p + from, list.len - from, d.unit[0]);
+            if (d.len != 1) return list.len;   // a double-byte delimiter in single-byte text
+            const C* hit = text_find(list.p + from, list.len - from, d.unit[0]);
             return hit ? static_cast<size_t>(hit - list.p) : list.len;
         }
         for (size_t i = from; i < list.len; i = list.next(i))
             if (list.width(i) == d.len && d.at(list, i)) return i;
         return list.len;
     }
+    // Whether delimiters can be found unit by unit (no double-byte text).
+    bool plain() const { return !list.lead && d.len == 1; }
     // Number of items: 0 for the empty list, else delimiters + 1.
     int64_t count() const {
         if (list.empty()) return 0;
+        if (plain()) {
+            size_t n;
+            text_nth(list.p, list.len, d.unit[0], 0, &n);
+            return static_cast<int64_t>(n) + 1;
+        }
         int64_t n = 1;
         for (size_t i = item_end(0); i < list.len; i = item_end(i + d.len)) ++n;
         return n;
@@ -77,6 +84,13 @@ struct ItemList {
     // Units [*b, *e) of item k (1-based); false when there is no item k.
     bool item(int64_t k, size_t* b, size_t* e) const {
         if (k < 1 || list.empty()) return false;
+        if (plain() && k > 1) {
+            const C* hit = text_nth(list.p, list.len, d.unit[0], static_cast<size_t>(k - 1));
+            if (!hit) return false;
+            *b = static_cast<size_t>(hit - list.p) + 1;
+            *e = item_end(*b);
+            return true;
+        }
         size_t start = 0;
         for (int64_t n = 1; n < k; ++n) {
             const size_t end = item_end(start);

@@ -13,6 +13,7 @@
 #include "errors.h"
 #include "eval.h"
 #include "value.h"
+#include "textscan.h"
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -113,10 +114,10 @@ struct Env {
     Text<C> text(const Cell& c) const {
         if constexpr (sizeof(C) == 1) {
             const char* s = cell_str(st, &c);
-            return Text<C>(s, strlen(s), r.lead);
+            return Text<C>(s, text_len(s), r.lead);
         } else {
             const wchar_t* s = cell_wstr(st, &c);
-            return Text<C>(s, wcslen(s), nullptr);
+            return Text<C>(s, text_len(s), nullptr);
         }
     }
     Text<C> text(const C* s, size_t n) const { return Text<C>(s, n, sizeof(C) == 1 ? r.lead : nullptr); }
