@@ -51,8 +51,9 @@ void fn_mapfilegetcsv(State* st, int nargs, Cell* result, Cell* args, bool) {
     *result = out;
 }
 
-// MapFilePutCsv(filename, m [, delimiter [, flags]]): one line per pair, in
-// the order the keys were added; both fields quoted unless flags has 2.
+// MapFilePutCsv(filename, m [, delimiter [, flags [, unused]]]): one line per
+// pair, in the order the keys were added; both fields quoted unless flags
+// has 2. (A fifth argument is accepted and has no meaning.)
 void fn_mapfileputcsv(State* st, int nargs, Cell* result, Cell* args, bool) {
     Delim<char> d;
     if (!csv::file_delim(st, nargs, 3, args, &d)) return;

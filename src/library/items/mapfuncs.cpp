@@ -125,17 +125,18 @@ void fn_mapkeyremove(State* st, int, Cell* result, Cell* args, bool) {
     cell_set_int(st, result, map_remove(st, m, key.data(), key.size()) ? 1 : 0);
 }
 
-// MapKeysGet(m [, sorted]) and MapValuesGet(m [, sorted]): the keys or the
-// values in the order the keys were added, or (sorted non-zero) in the
-// ascending order of the keys, case ignored.
-void fn_mapkeysget(State* st, int nargs, Cell* result, Cell* args, bool) {
+// MapKeysGet(m, order [, direction]) and MapValuesGet(m, order [,
+// direction]): the keys or the values; order @UNSORTED (0) in the order the
+// keys were added, @SORTED (1) in the order of the keys, case ignored;
+// direction @ASCENDING (0, the default) or @DESCENDING (16, reversed).
+static void pairs_get(State* st, int nargs, Cell* result, Cell* args, bool values) {
     ArrayHdr* m = map_arg(st, args[1]);
-    if (m) map_to_array(st, m, result, false, nargs >= 2 && args[2].i != 0);
+    if (!m) return;
+    const bool descending = nargs >= 3 && (args[3].i & 16);
+    map_to_array(st, m, result, values, (args[2].i & 1) != 0, descending);
 }
 
-void fn_mapvaluesget(State* st, int nargs, Cell* result, Cell* args, bool) {
-    ArrayHdr* m = map_arg(st, args[1]);
-    if (m) map_to_array(st, m, result, true, nargs >= 2 && args[2].i != 0);
-}
+void fn_mapkeysget(State* st, int nargs, Cell* result, Cell* args, bool) { pairs_get(st, nargs, result, args, false); }
+void fn_mapvaluesget(State* st, int nargs, Cell* result, Cell* args, bool) { pairs_get(st, nargs, result, args, true); }
 
 }  // namespace items

@@ -159,8 +159,8 @@ bool grow(State* st, ArrayHdr* m, uint64_t buckets) {
 }
 
 // Copies every key or value into a new array, in the order the keys were
-// added or sorted by key.
-bool pairs_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted) {
+// added or sorted by key, and that order reversed when `descending`.
+bool pairs_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted, bool descending) {
     cell_init(out, 0);
     Table t = table_of(st, m);
     if (!t.base) return false;
@@ -176,6 +176,7 @@ bool pairs_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted) {
             return strings::locale_compare(st, heap_ptr(st, t.key(x)->str), heap_ptr(st, t.key(y)->str), true) < 0;
         });
     }
+    if (descending) std::reverse(order.begin(), order.end());
     if (CreateMyArray(st, out, static_cast<uint32_t>(order.size()), 0, 0, 0, 0, ARR_GROWABLE, 1) == 0xFFFFFFFF)
         return false;
     for (size_t i = 0; i < order.size(); ++i) {
@@ -303,10 +304,10 @@ bool map_next(ArrayHdr* m, uint32_t* pos, Cell** key, Cell** value) {
     return true;
 }
 
-bool map_to_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted) {
-    return pairs_array(st, m, out, values, sorted);
+bool map_to_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted, bool descending) {
+    return pairs_array(st, m, out, values, sorted, descending);
 }
 
-bool map_keys_array(State* st, ArrayHdr* m, Cell* out) { return pairs_array(st, m, out, false, false); }
+bool map_keys_array(State* st, ArrayHdr* m, Cell* out) { return pairs_array(st, m, out, false, false, false); }
 
 }  // namespace items

@@ -48,9 +48,9 @@ bool map_next(ArrayHdr* m, uint32_t* pos, Cell** key, Cell** value);
 
 // A new one-dimensional array holding a copy of every key (or, with
 // `values`, every value), in the order the keys were added, or with `sorted`
-// in the ascending order of the keys (StrICmp's comparison). An empty map
-// gives an empty array.
-bool map_to_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted);
+// in the ascending order of the keys (StrICmp's comparison); `descending`
+// reverses the order. An empty map gives an empty array.
+bool map_to_array(State* st, ArrayHdr* m, Cell* out, bool values, bool sorted, bool descending);
 // The keys in the order they were added (ForEach over a map).
 bool map_keys_array(State* st, ArrayHdr* m, Cell* out);
 
