@@ -15,3 +15,8 @@ const wchar_t* text_find(const wchar_t* p, size_t n, wchar_t c);
 // there are fewer than k) is stored there.
 const char* text_nth(const char* p, size_t n, char c, size_t k, size_t* count = nullptr);
 const wchar_t* text_nth(const wchar_t* p, size_t n, wchar_t c, size_t k, size_t* count = nullptr);
+// The k-th unit (1-based) equal to c in the terminated text s, found without
+// measuring the text first; nullptr when the text ends before it (*end is
+// then its terminator).
+const char* text_nth_z(const char* s, char c, size_t k, const char** end);
+const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t** end);

@@ -48,6 +48,16 @@ void check_all(unsigned seed) {
             const C* first = text_find(p, len, c);
             size_t count;
             EXPECT_EQ(first ? static_cast<size_t>(first - p) : SIZE_MAX, naive_nth(p, len, c, 1, &count));
+            // The same through the terminator, without the length; units
+            // equal to c after the terminator are not counted.
+            p[len + 1] = c;
+            for (size_t k = 1; k <= total + 1; ++k) {
+                const C* end = nullptr;
+                const C* hit = text_nth_z(p, c, k, &end);
+                const size_t want = naive_nth(p, len, c, k, &count);
+                EXPECT_EQ(hit ? static_cast<size_t>(hit - p) : SIZE_MAX, want) << "z k " << k << " len " << len;
+                if (!hit) EXPECT_EQ(end, p + len);
+            }
         }
     }
 }
@@ -80,12 +90,18 @@ TEST(TextScan, TextEndingBeforeAnUnreadablePage) {
         if (len > 2) s[len - 2] = ',';
         EXPECT_EQ(text_len(s), len);
         EXPECT_EQ(text_find(s, len, ';'), nullptr);
+        const char* end = nullptr;
+        EXPECT_EQ(text_nth_z(s, ';', 1, &end), nullptr);
+        EXPECT_EQ(end, s + len);
         if (len > 2) EXPECT_EQ(text_nth(s, len, ',', 1), s + len - 2);
         wchar_t* w = reinterpret_cast<wchar_t*>(base + page) - len - 1;
         for (size_t i = 0; i < len; ++i) w[i] = L'y';
         w[len] = 0;
         EXPECT_EQ(text_len(w), len);
         EXPECT_EQ(text_find(w, len, L'z'), nullptr);
+        const wchar_t* wend = nullptr;
+        EXPECT_EQ(text_nth_z(w, L'z', 2, &wend), nullptr);
+        EXPECT_EQ(wend, w + len);
     }
     VirtualFree(base, 0, MEM_RELEASE);
 }

@@ -41,9 +41,33 @@ void item_count(State* st, Cell* result, Cell* args) {
     cell_set_int(st, result, static_cast<int32_t>(l.count()));
 }
 
+// The terminated text of a string argument in the call's form.
+template <class C>
+const C* raw_text(State* st, const Cell& c) {
+    if constexpr (sizeof(C) == 1) return cell_str(st, &c);
+    else return cell_wstr(st, &c);
+}
+
 template <class C>
 void item_extract(State* st, Cell* result, Cell* args) {
     Env<C> env(st);
+    const int32_t index = args[1].i;
+    if (index > 0 && (sizeof(C) == 2 || !env.r.lead)) {
+        // One code unit per character: the item is found in one scan that
+        // stops at it, without measuring the whole list first.
+        Delim<C> d;
+        if (!read_delim(env, args[3], &d)) return;
+        if (d.len == 1) {
+            const C *start = raw_text<C>(st, args[2]), *end = nullptr;
+            if (index > 1) {
+                const C* hit = text_nth_z(start, d.unit[0], static_cast<size_t>(index - 1), &end);
+                if (!hit) return void(result_empty<C>(st, result));
+                start = hit + 1;
+            }
+            const C* stop = text_nth_z(start, d.unit[0], 1, &end);
+            return void(result_copy<C>(st, result, start, static_cast<size_t>((stop ? stop : end) - start)));
+        }
+    }
     ItemList<C> l;
     if (!read_list(env, args[2], args[3], &l)) return;
     size_t b, e;
