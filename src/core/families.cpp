@@ -39,6 +39,8 @@ extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.
 void reg_teardown(State* st);                      // library/registry/regkeys.cpp: closes the script's keys
 
 // windows, processes, keys
+extern const BuiltinEntry g_windowBuiltins[];      // library/windows: Win..., WindowOnTop
+extern const BuiltinEntry g_keyBuiltins[];         // library/keys: SendKey, SendKeysTo, ...
 
 
 namespace {
@@ -74,6 +76,8 @@ const TableRef kTables[] = {
     {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
+    {g_windowBuiltins, nullptr},
+    {g_keyBuiltins, nullptr},
 
 };
 

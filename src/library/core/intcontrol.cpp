@@ -5,8 +5,10 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
+#include "library/keys/keys.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
+#include "library/windows/windows.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -54,11 +56,17 @@ const IntControlEntry kRequests[] = {
     // items (120-129)
 
     // windows, processes (130-149)
+    {130, ic_window_wait},
+    {131, ic_command_delay},
+    {132, ic_wait_done_delay},
 
     // registry (150-159)
     {150, ic_reg_view},
 
     // keys (35, 43, 45)
+    {35, ic_key_delay},
+    {43, ic_key_idle_wait},
+    {45, ic_key_console},
 
     // trace (160-169)
     {160, ic_debugdata_path},
