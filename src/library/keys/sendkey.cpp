@@ -18,25 +18,31 @@ namespace {
 // Longest pause while the foreground program is not yet waiting for input.
 constexpr DWORD kIdleLimitMs = 10000;
 
+// Whether a lock key is on. (Reading it through the target's input queue
+// would mean joining the queues, which on some systems resets the target's
+// key state: the lock would be lost rather than kept.)
 bool lock_on(int vk) { return (GetKeyState(vk) & 1) != 0; }
 
 // Switches Caps Lock off (and Num Lock, for a console) for the duration of a
-// call and puts both back as they were.
+// call and puts both back as they were, also when the keys changed them.
 class LockKeys {
 public:
-    LockKeys(State* st, bool console, const Delivery& d) : st_(st), d_(d) {
+    LockKeys(State* st, bool console, const Delivery& d) : st_(st), d_(d), num_(console) {
         caps_ = lock_on(VK_CAPITAL);
-        num_ = console && lock_on(VK_NUMLOCK);
-        toggle();
+        num_ = num_ && lock_on(VK_NUMLOCK);
+        set(VK_CAPITAL, false);
+        if (num_) set(VK_NUMLOCK, false);
     }
-    ~LockKeys() { toggle(); }
+    ~LockKeys() {
+        set(VK_CAPITAL, caps_);
+        if (num_) set(VK_NUMLOCK, true);
+    }
     LockKeys(const LockKeys&) = delete;
     LockKeys& operator=(const LockKeys&) = delete;
 
 private:
-    void toggle() {
-        if (caps_) send_step(st_, KeyStep{0, VK_CAPITAL, false, 0, 1}, d_);
-        if (num_) send_step(st_, KeyStep{0, VK_NUMLOCK, false, 0, 1}, d_);
+    void set(uint8_t vk, bool on) {
+        if (lock_on(vk) != on) send_step(st_, KeyStep{0, vk, false, 0, 1}, d_);
     }
     State*   st_;
     Delivery d_;

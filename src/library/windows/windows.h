@@ -39,6 +39,21 @@ Found lookup(State* st, const wchar_t* title, int wait);
 // nothing is found, sets `notFound` as the error.
 Found find_acting(State* st, const wchar_t* title, uint16_t notFound);
 
+// Joins the input of this thread to another thread's for as long as it lives:
+// this thread may then change the foreground window and the focus there, and
+// reads that thread's keyboard state (lock keys) with GetKeyState.
+class InputJoin {
+public:
+    explicit InputJoin(DWORD otherThread);
+    ~InputJoin();
+    InputJoin(const InputJoin&) = delete;
+    InputJoin& operator=(const InputJoin&) = delete;
+
+private:
+    DWORD me_, other_;
+    bool  joined_;
+};
+
 // Brings a window of any process to the foreground (restoring it when it is
 // minimised, and preferring its last active pop-up such as a modal dialog).
 void activate(State* st, const Found& f);

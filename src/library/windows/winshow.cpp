@@ -12,27 +12,17 @@ namespace win {
 
 namespace {
 
-// Joins the input of this thread to another thread's for as long as it lives,
-// which lets this thread change the foreground window and the focus there.
-class InputJoin {
-public:
-    explicit InputJoin(DWORD other) : me_(GetCurrentThreadId()), other_(other) {
-        joined_ = other_ && other_ != me_ && AttachThreadInput(me_, other_, TRUE);
-    }
-    ~InputJoin() {
-        if (joined_) AttachThreadInput(me_, other_, FALSE);
-    }
-    InputJoin(const InputJoin&) = delete;
-    InputJoin& operator=(const InputJoin&) = delete;
-
-private:
-    DWORD me_, other_;
-    bool  joined_;
-};
-
 DWORD thread_of(HWND h) { return h ? GetWindowThreadProcessId(h, nullptr) : 0; }
 
 }  // namespace
+
+InputJoin::InputJoin(DWORD other) : me_(GetCurrentThreadId()), other_(other) {
+    joined_ = other_ && other_ != me_ && AttachThreadInput(me_, other_, TRUE);
+}
+
+InputJoin::~InputJoin() {
+    if (joined_) AttachThreadInput(me_, other_, FALSE);
+}
 
 void activate(State* st, const Found& f) {
     HWND h = f.hwnd;
@@ -40,13 +30,15 @@ void activate(State* st, const Found& f) {
     HWND popup = f.host ? nullptr : GetLastActivePopup(h);
     if (popup && popup != h && IsWindowVisible(popup) && IsWindowEnabled(popup)) h = popup;
     if (IsIconic(h)) ShowWindow(h, SW_RESTORE);
-    {
+    if (!SetForegroundWindow(h)) {
+        // The system refused the switch to a process that is not in the
+        // foreground: joined to the input of both threads it is allowed.
         InputJoin withForeground(thread_of(GetForegroundWindow()));
         InputJoin withTarget(thread_of(h));
         SetForegroundWindow(h);
-        BringWindowToTop(h);
         SetActiveWindow(h);
     }
+    BringWindowToTop(h);
     // The switch completes in the other program's thread: give it a moment.
     for (int k = 0; k < 20 && GetForegroundWindow() != h; ++k)
         if (!pause(st, 25)) break;
