@@ -52,15 +52,28 @@ int icon_line() {
 }
 
 // Moves a window to r: a minimised or maximised window is restored first.
-void move_to(State* st, const Found& f, const RECT& r) {
+bool move_to(State* st, const Found& f, const RECT& r) {
     HWND h = f.hwnd;
     if (IsIconic(h) || IsZoomed(h)) {
         if (f.host || !IsWindowVisible(h)) ShowWindow(h, SW_SHOWNOACTIVATE);
         else restore(st, h);
         pump(st, 4);
     }
-    SetWindowPos(h, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                 SWP_NOZORDER | (f.host ? 0 : SWP_NOACTIVATE));
+    return SetWindowPos(h, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        SWP_NOZORDER | (f.host ? 0 : SWP_NOACTIVATE)) != FALSE;
+}
+
+// Where a window goes when it is restored, for systems that set the placement
+// only of their own windows: a minimised or maximised window is restored,
+// moved and then minimised or maximised again.
+bool place_normal(State* st, const Found& f, const RECT& r) {
+    const bool iconic = IsIconic(f.hwnd), zoomed = IsZoomed(f.hwnd);
+    const bool moved = move_to(st, f, r);
+    if (iconic || zoomed) {
+        post_syscommand(f.hwnd, iconic ? SC_MINIMIZE : SC_MAXIMIZE);
+        pause(st, command_delay(st));
+    }
+    return moved;
 }
 
 // Reads up to `max` integers separated by blanks, tabs or commas; the count read.
@@ -170,9 +183,10 @@ void fn_winplaceset(State* st, int, Cell* result, Cell* args, bool) {
     const Screen s = screen();
     const POINT o = placement_origin(f.hwnd);
     auto px = [&](int units, int size) { return static_cast<int>(static_cast<int64_t>(units) * size / 1000); };
+    const RECT normal{px(v[0], s.cx), px(v[1], s.cy), px(v[2], s.cx), px(v[3], s.cy)};
     if (type == 2) {
-        wp.rcNormalPosition = {px(v[0], s.cx) - o.x, px(v[1], s.cy) - o.y, px(v[2], s.cx) - o.x,
-                               px(v[3], s.cy) - o.y};
+        wp.rcNormalPosition = normal;
+        OffsetRect(&wp.rcNormalPosition, -o.x, -o.y);
     } else if (type == 1) {
         wp.ptMinPosition = {px(v[0], s.cx), px(v[1], s.cy)};
         wp.flags |= WPF_SETMINPOSITION;
@@ -184,7 +198,7 @@ void fn_winplaceset(State* st, int, Cell* result, Cell* args, bool) {
                  : IsIconic(f.hwnd)        ? SW_SHOWMINNOACTIVE
                  : IsZoomed(f.hwnd)        ? SW_SHOWMAXIMIZED
                                            : SW_SHOWNOACTIVATE;
-    if (!SetWindowPlacement(f.hwnd, &wp)) {
+    if (!SetWindowPlacement(f.hwnd, &wp) && !(type == 2 && place_normal(st, f, normal))) {
         st->err = 1201;
         return;
     }
