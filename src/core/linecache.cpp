@@ -31,6 +31,10 @@ struct CachedToken {
 struct LineEntry {
     uint32_t textPos = 0, nextPos = 0;
     bool     tooLong = false;
+    bool     plain = false;              // line_text_plain of the text
+    int32_t  markerOff = -1;             // offset of a judged jump marker, -1 none
+    bool     markerGenuine = false, markerGosub = false;
+    uint32_t markerTarget = 0;
     std::string text;
     std::vector<CachedToken> toks;   // sorted by start
     std::string arena;
@@ -106,6 +110,7 @@ LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t t
     try {
         auto e = std::make_unique<LineEntry>();
         e->text.assign(text);
+        e->plain = line_text_plain(text);
         e->textPos = textPos;
         e->nextPos = nextPos;
         e->tooLong = tooLong;
@@ -124,6 +129,23 @@ void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* next
     *textPos = e->textPos;
     *nextPos = e->nextPos;
     *tooLong = e->tooLong;
+}
+
+bool line_plain(const LineEntry* e) { return e->plain; }
+
+int line_marker(const LineEntry* e, uint32_t offset, bool* gosub, uint32_t* target) {
+    if (!e || e->markerOff != static_cast<int32_t>(offset)) return -1;
+    *gosub = e->markerGosub;
+    *target = e->markerTarget;
+    return e->markerGenuine ? 1 : 0;
+}
+
+void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub, uint32_t target) {
+    if (!e || offset > 0xFFFF) return;
+    e->markerOff = static_cast<int32_t>(offset);
+    e->markerGenuine = genuine;
+    e->markerGosub = gosub;
+    e->markerTarget = target;
 }
 
 void tokens_attach(State* st, LineEntry* e) {
