@@ -35,6 +35,9 @@ struct LineEntry;
 BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase);
 // The entry of the line at `pos`, or nullptr.
 LineEntry* line_find(BufferLines* b, uint32_t pos);
+// The same, for the line that runs after the line of `prev` (may be null):
+// remembered per entry, so a loop finds its next line without a lookup.
+LineEntry* line_next(BufferLines* b, LineEntry* prev, uint32_t pos);
 // Records a line just read at `pos`. Returns the entry or nullptr.
 LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t textPos, uint32_t nextPos,
                       bool tooLong);

@@ -158,6 +158,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     const uint8_t* mem = held.get<uint8_t>();
     const size_t memSize = mem ? GlobalSize(buf) : 0;
     BufferLines* lines = lines_of(st, buf, keyBase);
+    LineEntry* entry = nullptr;   // the line that ran last
 
     int rc = 1;
     for (;;) {
@@ -165,7 +166,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         uint32_t textPos = linePos;
         tokens_detach(st);
         int got;
-        LineEntry* entry = line_find(lines, linePos);
+        entry = line_next(lines, entry, linePos);
         if (entry) {
             bool tooLong;
             line_fetch(entry, line, &textPos, pos, &tooLong);
