@@ -114,6 +114,7 @@ struct State {
     int32_t    traceWhy;        // trace code 9: 0 GoSub, 1 cancel handler, 2 error handler
     uint32_t   lastPumpTick;    // tick of the last message pump between statements
     void*      lineCache;       // lines and tokens already read (linecache.cpp)
+    uint32_t   errorEvents;     // statements that ended with an error or a control code
     HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
     VarSlot*   udfTableVars[MAX_SCOPES]; // their addresses: a kept table stays locked until freed
     void*      runningPool[MAX_SCOPES];  // saved statement contexts of nested line loops, by depth (lineloop.cpp)
