@@ -6,6 +6,7 @@
 #include "owned_state.h"
 #include "stop_request.h"
 #include "library/processes/proc_internal.h"
+#include "eval.h"
 #include <set>
 #include <string>
 #include <tlhelp32.h>
@@ -99,6 +100,24 @@ TEST_F(ProcWait, InputIdleWaitEndsOnAStopAndAtItsBound) {
     const ULONGLONG bounded = GetTickCount64() - t0;
     EXPECT_GE(bounded, 350u);
     EXPECT_LT(bounded, 3000u);
+}
+
+// A script never ends, nor waits for, the process it runs in.
+TEST_F(ProcWait, TheScriptsOwnProcessIsLeftAlone) {
+    Cell args[4], result;
+    cell_init(&result);
+    cell_init(&args[0]);
+    cell_set_int(st, &args[1], static_cast<int32_t>(GetCurrentProcessId()));
+    ASSERT_TRUE(conv_to_wide(st, &args[1]));
+    cell_init(&args[2], 2);   // a process id
+    cell_init(&args[3], 1);   // every match
+    fn_terminateapp(st, 3, &result, args, true);
+    EXPECT_EQ(st->err, 0);
+    EXPECT_EQ(result.i, 0);
+    fn_appwaitclose(st, 1, &result, args, true);   // the id alone, no time limit: at once
+    EXPECT_EQ(result.i, 1);
+    cell_release(st, &args[1], CM_BARE);
+    cell_release(st, &result, CM_BARE);
 }
 
 TEST(ProcTimeouts, SecondsAsTheAppMembersTakeThem) {
