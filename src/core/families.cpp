@@ -39,6 +39,7 @@ extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.
 void reg_teardown(State* st);                      // library/registry/regkeys.cpp: closes the script's keys
 
 // windows, processes, keys
+extern const BuiltinEntry g_processBuiltins[];     // library/processes/builtins.cpp: Run*, ShellExecute*, App*, Terminate*
 
 
 namespace {
@@ -74,6 +75,7 @@ const TableRef kTables[] = {
     {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
+    {g_processBuiltins, nullptr},
 
 };
 

@@ -220,6 +220,13 @@ struct State {
     uint8_t    regView;            // default registry view: 0 none, 1 the 32-bit view, 2 the 64-bit view
 
     // windows, processes, keys
+    // processes (library/processes/settings.cpp): zero means the default
+    int32_t    procIdleWait;     // IntControl 140: ms to wait for a started program's input readiness
+    int32_t    procExitCode;     // exit code of the last program waited for
+    uint8_t    procIdleWaitSet;  // 0: procIdleWait not set, the default 10000 applies
+    uint8_t    procExitKnown;    // 0: no exit code (the last exit code reads 99999)
+    uint8_t    procLaunchSound;  // IntControl 142: the "StartProgram" sound before a visible start
+    uint8_t    procPad[5];
 
 
     // ---- native interop tables (later families) ----

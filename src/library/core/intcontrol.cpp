@@ -5,6 +5,7 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
+#include "library/processes/processes.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
 #include "dispatch.h"
@@ -54,6 +55,9 @@ const IntControlEntry kRequests[] = {
     // items (120-129)
 
     // windows, processes (130-149)
+    {140, ic_idle_wait},
+    {141, ic_last_exit_code},
+    {142, ic_launch_sound},
 
     // registry (150-159)
     {150, ic_reg_view},
