@@ -170,16 +170,7 @@ void fn_fileappend(State* st, int, Cell* result, Cell* args, bool) {
 void fn_filedelete(State* st, int, Cell* result, Cell* args, bool) {
     cell_set_int(st, result, 0);
     const wchar_t* list = cell_wstr(st, &args[1]);
-    std::vector<std::wstring> names;
-    if (!split_file_list(st, list, &names)) return;
-    for (const std::wstring& n : names) {
-        WidePath p;
-        if (!file_long_path(st, n.c_str(), n.size(), &p)) return;
-        if (!has_wildcards(p.c_str() + name_start(p.str())) && !is_file_attr(path_attributes(p.c_str()))) {
-            st->err = 1016;
-            return;
-        }
-    }
+    if (!names_exist(st, list, false, 1016)) return;
     const bool ok = for_each_entry(st, list, ListOptions{}, [&](const FoundEntry& e) {
         if (DeleteFileW(e.path.c_str())) return true;
         platform_error(st, "DeleteFile", GetLastError());

@@ -76,16 +76,7 @@ void fn_dirmake(State* st, int, Cell* result, Cell* args, bool) {
 void fn_dirremove(State* st, int, Cell* result, Cell* args, bool) {
     cell_set_int(st, result, 0);
     const wchar_t* list = cell_wstr(st, &args[1]);
-    std::vector<std::wstring> names;
-    if (!split_file_list(st, list, &names)) return;
-    for (const std::wstring& n : names) {
-        WidePath p;
-        if (!file_long_path(st, n.c_str(), n.size(), &p)) return;
-        if (!has_wildcards(p.c_str() + name_start(p.str())) && !is_dir_attr(path_attributes(p.c_str()))) {
-            st->err = 1030;
-            return;
-        }
-    }
+    if (!names_exist(st, list, true, 1030)) return;
     ListOptions opt;
     opt.kind = ListKind::Dirs;
     const bool ok = for_each_entry(st, list, opt, [&](const FoundEntry& e) {

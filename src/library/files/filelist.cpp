@@ -79,6 +79,22 @@ bool for_each_entry(State* st, const wchar_t* list, const ListOptions& opt,
     return true;
 }
 
+bool names_exist(State* st, const wchar_t* list, bool dirs, int error) {
+    std::vector<std::wstring> names;
+    if (!split_file_list(st, list, &names)) return false;
+    for (const std::wstring& n : names) {
+        WidePath p;
+        if (!file_long_path(st, n.c_str(), n.size(), &p)) return false;
+        if (has_wildcards(p.c_str() + name_start(p.str()))) continue;
+        const DWORD a = path_attributes(p.c_str());
+        if (dirs ? !is_dir_attr(a) : !is_file_attr(a)) {
+            st->err = static_cast<uint16_t>(error);
+            return false;
+        }
+    }
+    return true;
+}
+
 std::wstring derive_name(const std::wstring& name, const std::wstring& pattern) {
     auto split = [](const std::wstring& s, std::wstring* base, std::wstring* ext, bool* dot) {
         const size_t d = s.rfind(L'.');

@@ -36,6 +36,10 @@ bool split_file_list(State* st, const wchar_t* list, std::vector<std::wstring>* 
 bool for_each_entry(State* st, const wchar_t* list, const ListOptions& opt,
                     const std::function<bool(const FoundEntry&)>& step);
 
+// Raises `error` for the first name of the list that has no wildcards and
+// names no file (no directory with `dirs`). False then.
+bool names_exist(State* st, const wchar_t* list, bool dirs, int error);
+
 // The target of a source file name for a destination, by the rules above.
 class Destination {
 public:
