@@ -48,7 +48,7 @@ void set_masks(State* st, Cell* result, const Cell* list, bool dir, DWORD set, D
 
 void set_letters(State* st, Cell* result, Cell* args, bool dir, int failure) {
     DWORD set, clear;
-    if (!parse_attr_string(cell_wstr(st, &args[2]), &set, &clear)) {
+    if (!parse_attr_string(arg_text(st, &args[2]).c_str(), &set, &clear)) {
         st->err = static_cast<uint16_t>(failure);
         return;
     }

@@ -1,5 +1,6 @@
 // Helpers shared by the files family's modules.
 #include "library/files/internal.h"
+#include <cstring>
 
 ScopedFind::ScopedFind(const wchar_t* pattern, WIN32_FIND_DATAW* fd) {
     DWORD oldMode = 0;
@@ -89,4 +90,10 @@ void size_result(State* st, Cell* result, uint64_t bytes, int format, bool int64
     } else {
         cell_set_float(st, result, static_cast<double>(bytes));
     }
+}
+
+std::wstring arg_text(State* st, const Cell* arg) {
+    if (arg->type & TW_UNICODE) return cell_wstr(st, arg);
+    const char* a = cell_str(st, arg);
+    return to_wide(st, a, strlen(a));
 }

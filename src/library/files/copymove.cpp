@@ -43,7 +43,7 @@ void copy_or_move(State* st, int nargs, Cell* result, Cell* args, Op op) {
         return;
     }
     DWORD setMask = 0, clearMask = 0;
-    const bool withAttrs = nargs >= 4 && parse_attr_string(cell_wstr(st, &args[4]), &setMask, &clearMask);
+    const bool withAttrs = nargs >= 4 && parse_attr_string(arg_text(st, &args[4]).c_str(), &setMask, &clearMask);
     Destination dest;
     if (!dest.init(st, cell_wstr(st, &args[2]))) return;
     Overwrite state = warn ? Overwrite::Ask : Overwrite::All;

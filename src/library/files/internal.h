@@ -56,6 +56,9 @@ bool set_wide_result(State* st, Cell* result, const std::wstring& s);
 // code page cannot spell it, else ANSI in that code page.
 bool set_text_result(State* st, Cell* result, const std::wstring& s, bool wide);
 
+// A string argument of either kind (type code 6) as wide text.
+std::wstring arg_text(State* st, const Cell* arg);
+
 // Wide text <-> the state's ANSI code page.
 std::string  to_ansi(State* st, const wchar_t* s, size_t n);
 std::wstring to_wide(State* st, const char* s, size_t n);

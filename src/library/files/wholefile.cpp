@@ -54,8 +54,8 @@ bool read_whole(State* st, const Cell* arg, std::unique_ptr<GlobalBuf>* out, siz
 template <class Ch>
 Ch nul_unit(State* st, int nargs, const Cell* args) {
     if (nargs < 2) return 0;
-    if (args[2].type & TW_UNICODE) return static_cast<Ch>(cell_wstr(st, &args[2])[0]);
-    return static_cast<Ch>(static_cast<uint8_t>(cell_str(st, &args[2])[0]));
+    const std::wstring w = arg_text(st, &args[2]);
+    return w.empty() ? 0 : static_cast<Ch>(w[0]);
 }
 
 template <class Ch>
