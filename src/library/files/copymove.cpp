@@ -194,3 +194,37 @@ void fn_filerename(State* st, int, Cell* result, Cell* args, bool) {
     });
     if (ok) cell_set_int(st, result, 1);
 }
+
+// FilePurge(file-list, passes [, byte [, keep]]): overwrites each file
+// `passes` times (at least once) with the byte (default 0), flushing each
+// pass to the disk, then deletes it unless keep is 1.
+void fn_filepurge(State* st, int nargs, Cell* result, Cell* args, bool) {
+    cell_set_int(st, result, 0);
+    const int passes = args[2].i < 1 ? 1 : args[2].i;
+    const uint8_t fill = nargs >= 3 ? static_cast<uint8_t>(args[3].i) : 0;
+    const bool keep = nargs >= 4 && args[4].i == 1;
+    const wchar_t* list = cell_wstr(st, &args[1]);
+    if (!names_exist(st, list, false, 1016)) return;
+    std::vector<uint8_t> block(65536, fill);
+    const bool ok = for_each_entry(st, list, ListOptions{}, [&](const FoundEntry& e) {
+        ScopedHandle h(open_file(e.path.c_str(), GENERIC_WRITE, 0, OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH));
+        bool done = h.ok();
+        for (int pass = 0; done && pass < passes; ++pass) {
+            LARGE_INTEGER zero{};
+            done = SetFilePointerEx(h.get(), zero, nullptr, FILE_BEGIN) != 0;
+            for (uint64_t left = size_of(e.data); done && left > 0;) {
+                const DWORD n = left < block.size() ? static_cast<DWORD>(left) : static_cast<DWORD>(block.size());
+                DWORD put = 0;
+                done = WriteFile(h.get(), block.data(), n, &put, nullptr) && put == n;
+                left -= n;
+            }
+            done = done && FlushFileBuffers(h.get());
+        }
+        h.reset();
+        if (done && (keep || DeleteFileW(e.path.c_str()))) return true;
+        platform_error(st, done ? "DeleteFile" : "WriteFile", GetLastError());
+        st->err = 1590;
+        return false;
+    });
+    if (ok) cell_set_int(st, result, 1);
+}

@@ -73,6 +73,10 @@ inline bool is_file_attr(DWORD a) { return a != INVALID_FILE_ATTRIBUTES && !(a &
 size_t name_start(const std::wstring& path);
 bool has_wildcards(const wchar_t* s);
 
+// A file time as YmdHms text (times.cpp): local time unless the state's
+// universal-time setting is on; four-digit years.
+std::wstring file_time_text(State* st, const FILETIME& ft);
+
 // Script functions.
 #define FILES_FN(name) void fn_##name(State*, int, Cell*, Cell*, bool)
 FILES_FN(fileopen); FILES_FN(fileread); FILES_FN(filewrite); FILES_FN(fileclose);
@@ -84,7 +88,8 @@ FILES_FN(dirattrget); FILES_FN(dirattrgetex); FILES_FN(dirattrset); FILES_FN(dir
 FILES_FN(filetimeget); FILES_FN(filetimegetex); FILES_FN(filetimeset); FILES_FN(filetimesetex);
 FILES_FN(filetimetouch); FILES_FN(filetimecode); FILES_FN(fileymdhms);
 FILES_FN(filesize); FILES_FN(filesizeex); FILES_FN(fileexist); FILES_FN(filecompare);
-FILES_FN(filecreatetemp);
+FILES_FN(filecreatetemp); FILES_FN(fileinfotoarray); FILES_FN(dirinfotoarray);
+FILES_FN(fileverinfo); FILES_FN(filedigest); FILES_FN(filepurge);
 FILES_FN(filepath); FILES_FN(fileroot); FILES_FN(fileextension); FILES_FN(filebasename);
 FILES_FN(filefullname); FILES_FN(filenamelong); FILES_FN(filenameshort); FILES_FN(filelocate);
 FILES_FN(filemapname); FILES_FN(filenameeval1); FILES_FN(filenameeval2);

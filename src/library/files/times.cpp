@@ -30,11 +30,8 @@ SYSTEMTIME shown(State* st, const FILETIME& ft) {
 }
 
 void ymdhms_result(State* st, Cell* result, const FILETIME& ft) {
-    const SYSTEMTIME s = shown(st, ft);
-    const int64_t f[YF_COUNT] = {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond};
-    char text[40];
-    const int n = ymdhms_format(f, false, text, sizeof text);
-    cell_set_str(st, result, text, static_cast<size_t>(n));
+    const std::wstring text = file_time_text(st, ft);
+    set_text_result(st, result, text, false);
 }
 
 // The YmdHms text as a system file time (from local time unless the setting
@@ -81,6 +78,14 @@ void set_from_text(State* st, Cell* result, Cell* args, int field) {
 }
 
 }  // namespace
+
+std::wstring file_time_text(State* st, const FILETIME& ft) {
+    const SYSTEMTIME s = shown(st, ft);
+    const int64_t f[YF_COUNT] = {s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond};
+    char text[40];
+    const int n = ymdhms_format(f, false, text, sizeof text);
+    return std::wstring(text, text + n);
+}
 
 // FileTimeGet(filename) and FileYmdHms(filename): the last write time.
 void fn_filetimeget(State* st, int, Cell* result, Cell* args, bool) {
