@@ -106,17 +106,27 @@ bool append_one(State* st, const std::wstring& from, const std::wstring& to, uin
     }
     LARGE_INTEGER zero{};
     SetFilePointerEx(out.get(), zero, nullptr, FILE_END);
+    // The work buffer comes from the global heap; without it a small one serves.
     constexpr DWORD kBlock = 28672;
-    std::vector<uint8_t> buf(kBlock);
+    uint8_t small[1281];
+    uint8_t* buf = static_cast<uint8_t*>(GlobalAlloc(GMEM_FIXED, kBlock));
+    const DWORD blockSize = buf ? kBlock : sizeof small;
+    struct Free {
+        uint8_t* p;
+        ~Free() {
+            if (p) GlobalFree(p);
+        }
+    } release{buf};
+    if (!buf) buf = small;
     for (;;) {
         DWORD got = 0, put = 0;
-        if (!ReadFile(in.get(), buf.data(), kBlock, &got, nullptr)) {
+        if (!ReadFile(in.get(), buf, blockSize, &got, nullptr)) {
             platform_error(st, "FileAppend: read existing", GetLastError());
             st->err = 1014;
             return false;
         }
         if (got == 0) return true;
-        if (!WriteFile(out.get(), buf.data(), got, &put, nullptr) || put != got) {
+        if (!WriteFile(out.get(), buf, got, &put, nullptr) || put != got) {
             platform_error(st, "FileAppend: write new", put != got && GetLastError() == 0 ? ERROR_DISK_FULL
                                                                                         : GetLastError());
             st->err = 1014;

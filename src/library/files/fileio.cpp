@@ -62,6 +62,11 @@ void fn_fileopen(State* st, int nargs, Cell* result, Cell* args, bool) {
     cell_set_int(st, result, 0);
     WidePath path;
     if (!file_long_path(st, &args[1], &path)) return;
+    FileSlot* slot = file_slot_free(st);
+    if (!slot) {
+        if (!st->err) st->err = 3078;
+        return;
+    }
     const OpenMode mode = parse_mode(cell_str(st, &args[2]));
     if (mode == OpenMode::Bad) {
         st->err = 3076;
@@ -69,11 +74,6 @@ void fn_fileopen(State* st, int nargs, Cell* result, Cell* args, bool) {
     }
     const bool wide = nargs >= 3 && args[3].i != 0;
     const int timeout = nargs >= 4 ? args[4].i : 0;
-    FileSlot* slot = file_slot_free(st);
-    if (!slot) {
-        if (!st->err) st->err = 3078;
-        return;
-    }
     bool stopped = false;
     ScopedHandle h(open_with_retry(st, path.c_str(), mode, timeout, &stopped));
     if (stopped) return;
@@ -136,9 +136,9 @@ void fn_fileread(State* st, int, Cell* result, Cell* args, bool) {
     switch (s->reader.next()) {
     case LineReader::END: return eof_marker();
     case LineReader::TOO_LONG: st->err = 1591; return;
-    case LineReader::READ_ERROR:
+    case LineReader::READ_ERROR:   // the system could not read on: nothing more to read
         platform_error(st, "ReadFile", GetLastError());
-        st->err = 1591;
+        st->err = 3088;
         return;
     case LineReader::LINE: break;
     }

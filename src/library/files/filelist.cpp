@@ -57,8 +57,7 @@ bool for_each_entry(State* st, const wchar_t* list, const ListOptions& opt,
         const std::wstring dir = path.str().substr(0, cut);
         const std::wstring pat = path.str().substr(cut);
         if (pat.empty()) continue;
-        const bool recheck = has_wildcards(pat.c_str()) && !matches_everything(pat.c_str()) &&
-                             file_settings(st).noRecheck != 1;
+        const bool recheck = !matches_everything(pat.c_str()) && file_settings(st).noRecheck != 1;
         FoundEntry e;
         ScopedFind find(path.c_str(), &e.data);
         if (!find.ok()) continue;
