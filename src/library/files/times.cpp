@@ -115,7 +115,7 @@ void fn_filetimecode(State* st, int, Cell* result, Cell* args, bool) {
     const int year = s.wYear < 1980 ? 0 : s.wYear > 2107 ? 127 : s.wYear - 1980;
     const uint32_t date = static_cast<uint32_t>(year << 9 | s.wMonth << 5 | s.wDay);
     const uint32_t time = static_cast<uint32_t>(s.wHour << 11 | s.wMinute << 5 | s.wSecond / 2);
-    cell_set_int(st, result, static_cast<int32_t>(date << 16 | time));
+    size_result(st, result, uint64_t(date) << 16 | time, 0, true);   // 64-bit from 2044 on, so larger stays later
 }
 
 // FileTimeSet(file-list, datetime): the last write time.
