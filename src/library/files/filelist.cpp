@@ -151,10 +151,7 @@ std::wstring Destination::target(const std::wstring& name) const {
 
 bool same_file(const std::wstring& a, const std::wstring& b) {
     auto full = [](const std::wstring& p) {
-        std::wstring out(LONG_PATH_MAX + 1, L'\0');
-        const DWORD n = GetFullPathNameW(p.c_str(), static_cast<DWORD>(out.size()), &out[0], nullptr);
-        out.resize(n && n <= LONG_PATH_MAX ? n : 0);
-        if (out.empty()) out = p;
+        const std::wstring out = absolute_or_given(p);
         const size_t skip = WidePath::path_prefix(out.c_str());
         return skip == 4 ? out.substr(4) : out;
     };

@@ -56,11 +56,7 @@ void info_array(State* st, int nargs, Cell* result, const Cell* list, ListKind k
         const uint64_t size = (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
         total += size;
         std::wstring name = d.cFileName;
-        if (full) {
-            std::wstring p(LONG_PATH_MAX + 1, L'\0');
-            const DWORD n = GetFullPathNameW(found[i].path.c_str(), static_cast<DWORD>(p.size()), &p[0], nullptr);
-            name = n && n <= LONG_PATH_MAX ? p.substr(0, n) : found[i].path;
-        }
+        if (full) name = absolute_or_given(found[i].path);
         wchar_t letters[5];
         attr_letters(d.dwFileAttributes, letters);
         const uint32_t row = i + 1;

@@ -42,9 +42,7 @@ void itemize(State* st, Cell* result, const Cell* listArg, ListKind kind, bool f
             out += e.data.cFileName;
             return true;
         }
-        std::wstring full(LONG_PATH_MAX + 1, L'\0');
-        const DWORD n = GetFullPathNameW(e.path.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-        out += n && n <= LONG_PATH_MAX ? full.substr(0, n) : e.path;
+        out += absolute_or_given(e.path);
         return true;
     });
     if (ok) set_text_result(st, result, out, wide);

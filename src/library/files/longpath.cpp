@@ -8,6 +8,19 @@ size_t WidePath::path_prefix(const wchar_t* n) {
     return _wcsnicmp(n + 4, L"UNC\\", 4) == 0 ? 8 : 4;
 }
 
+bool absolute_path(const std::wstring& path, std::wstring* out) {
+    out->assign(LONG_PATH_MAX + 1, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(out->size()), &(*out)[0], nullptr);
+    if (n == 0 || n > LONG_PATH_MAX) return false;
+    out->resize(n);
+    return true;
+}
+
+std::wstring absolute_or_given(const std::wstring& path) {
+    std::wstring full;
+    return absolute_path(path, &full) ? full : path;
+}
+
 bool file_long_path(State* st, const wchar_t* name, size_t len, WidePath* out) {
     std::wstring& t = out->text_;
     t.assign(name, len);
@@ -20,13 +33,11 @@ bool file_long_path(State* st, const wchar_t* name, size_t len, WidePath* out) {
         st->err = 1433;
         return false;
     }
-    std::wstring full(LONG_PATH_MAX + 1, L'\0');
-    const DWORD n = GetFullPathNameW(t.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (n == 0 || n > LONG_PATH_MAX) {
+    std::wstring full;
+    if (!absolute_path(t, &full)) {
         st->err = 1433;
         return false;
     }
-    full.resize(n);
     if (full.compare(0, 2, L"\\\\") == 0) t = L"\\\\?\\UNC\\" + full.substr(2);
     else t = L"\\\\?\\" + full;
     if (t.size() > LONG_PATH_MAX) {

@@ -31,6 +31,12 @@ private:
     friend bool file_long_path(State*, const wchar_t*, size_t, WidePath*);
 };
 
+// The absolute form of a path, at any length; false when the system cannot
+// make one or it would exceed LONG_PATH_MAX characters.
+bool absolute_path(const std::wstring& path, std::wstring* out);
+// The same, or the path as given when there is no absolute form.
+std::wstring absolute_or_given(const std::wstring& path);
+
 // Converts `name` (`len` characters) into `out`. False with 1433 set.
 bool file_long_path(State* st, const wchar_t* name, size_t len, WidePath* out);
 // The same for a name argument cell (converted to wide text by the dispatcher).

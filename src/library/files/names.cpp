@@ -8,16 +8,19 @@ namespace {
 // The argument as a long path; false with the error set.
 bool arg_path(State* st, const Cell* arg, WidePath* p) { return file_long_path(st, arg, p); }
 
-// The full form of a path; the "\\?\" prefix is kept only when the name had it.
-bool full_path(State* st, const WidePath& p, std::wstring* out) {
-    std::wstring full(LONG_PATH_MAX + 1, L'\0');
-    const DWORD n = GetFullPathNameW(p.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
-    if (n == 0 || n > LONG_PATH_MAX) {
+// The absolute form of the name argument; a "\\?\" prefix the long-path
+// routine added is taken off again (the name did not have it).
+bool full_path(State* st, const Cell* arg, std::wstring* out) {
+    WidePath p;
+    if (!file_long_path(st, arg, &p)) return false;
+    if (!absolute_path(p.str(), out)) {
         st->err = 1424;
         return false;
     }
-    full.resize(n);
-    *out = full;
+    const wchar_t* given = (arg->type & TW_UNICODE) ? cell_wstr(st, arg) : L"";
+    const size_t added = WidePath::path_prefix(given) ? 0 : WidePath::path_prefix(out->c_str());
+    if (added == 8) *out = L"\\" + out->substr(8);
+    else if (added == 4) out->erase(0, 4);
     return true;
 }
 
@@ -68,9 +71,8 @@ void map_name(State* st, Cell* result, Cell* args, bool wide) {
 
 // FilePath(filename): drive and directory of the full name, with the final "\".
 void fn_filepath(State* st, int, Cell* result, Cell* args, bool wide) {
-    WidePath p;
     std::wstring full;
-    if (!arg_path(st, &args[1], &p) || !full_path(st, p, &full)) return;
+    if (!full_path(st, &args[1], &full)) return;
     set_text_result(st, result, full.substr(0, name_start(full)), wide);
 }
 
@@ -105,9 +107,8 @@ void fn_filebasename(State* st, int nargs, Cell* result, Cell* args, bool wide) 
 
 // FileFullName(filename): the absolute name.
 void fn_filefullname(State* st, int, Cell* result, Cell* args, bool wide) {
-    WidePath p;
     std::wstring full;
-    if (!arg_path(st, &args[1], &p) || !full_path(st, p, &full)) return;
+    if (!full_path(st, &args[1], &full)) return;
     set_text_result(st, result, full, wide);
 }
 
@@ -115,7 +116,7 @@ void fn_filefullname(State* st, int, Cell* result, Cell* args, bool wide) {
 void fn_filenameeval1(State* st, int, Cell* result, Cell* args, bool wide) {
     WidePath p;
     std::wstring full;
-    if (!arg_path(st, &args[1], &p) || refuse_wildcards(st, p) || !full_path(st, p, &full)) return;
+    if (!arg_path(st, &args[1], &p) || refuse_wildcards(st, p) || !full_path(st, &args[1], &full)) return;
     set_text_result(st, result, full, wide);
 }
 

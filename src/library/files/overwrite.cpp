@@ -57,8 +57,9 @@ INT_PTR CALLBACK warn_proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 // The user's choice: one of the IDC_FW_* ids or IDCANCEL. A host that answers
 // boxes itself (a console runner) gets a Yes/No/Cancel box instead of the
 // dialog: yes overwrites, no skips.
-int ask(State* st, const std::wstring& target, const WIN32_FILE_ATTRIBUTE_DATA& td, const std::wstring& source,
-        const WIN32_FILE_ATTRIBUTE_DATA& sd) {
+int ask(State* st, const std::wstring& targetName, const WIN32_FILE_ATTRIBUTE_DATA& td,
+        const std::wstring& sourceName, const WIN32_FILE_ATTRIBUTE_DATA& sd) {
+    const std::wstring target = absolute_or_given(targetName), source = absolute_or_given(sourceName);
     const std::wstring ti = info_line(td), si = info_line(sd);
     if (st->reportCb) {
         const std::wstring text = L"Replace file:\n" + target + L"\n" + ti + L"\nwith file:\n" + source + L"\n" + si;
