@@ -64,6 +64,7 @@ extern const BuiltinEntry g_fileBuiltins[] = {
     {KW_FILEITEMIZE, guarded<fn_fileitemize, 3397>},
     {KW_FILEITEMPATH, guarded<fn_fileitempath, 3397>},
     {KW_FILELOCATE, guarded<fn_filelocate>},
+    {KW_FILELOCKITEMIZE, guarded<fn_filelockitemize>},
     {KW_FILEMAPNAME, guarded<fn_filemapname>},
     {KW_FILEMOVE, guarded<fn_filemove>},
     {KW_FILEMOVEATTR, guarded<fn_filemoveattr>},

@@ -89,7 +89,7 @@ FILES_FN(filetimeget); FILES_FN(filetimegetex); FILES_FN(filetimeset); FILES_FN(
 FILES_FN(filetimetouch); FILES_FN(filetimecode); FILES_FN(fileymdhms);
 FILES_FN(filesize); FILES_FN(filesizeex); FILES_FN(fileexist); FILES_FN(filecompare);
 FILES_FN(filecreatetemp); FILES_FN(fileinfotoarray); FILES_FN(dirinfotoarray);
-FILES_FN(fileverinfo); FILES_FN(filedigest); FILES_FN(filepurge);
+FILES_FN(fileverinfo); FILES_FN(filedigest); FILES_FN(filepurge); FILES_FN(filelockitemize);
 FILES_FN(filepath); FILES_FN(fileroot); FILES_FN(fileextension); FILES_FN(filebasename);
 FILES_FN(filefullname); FILES_FN(filenamelong); FILES_FN(filenameshort); FILES_FN(filelocate);
 FILES_FN(filemapname); FILES_FN(filenameeval1); FILES_FN(filenameeval2);
