@@ -30,8 +30,8 @@ bool LineReader::open(HANDLE h, FileEncoding enc, uint32_t blockUnits, int nulUn
     h_ = h;
     enc_ = enc;
     unit_ = enc == FENC_ANSI ? 1 : 2;
-    block_ = blockUnits;
-    limit_ = blockUnits ? blockUnits : BYTE_MODE_LIMIT;
+    block_ = blockUnits > (1u << 29) ? (1u << 29) : blockUnits;   // a block's bytes must fit one read
+    limit_ = block_ ? block_ : BYTE_MODE_LIMIT;
     nul_ = nulUnit;
     ctrlZ_ = ctrlZEnds;
     done_ = false;
