@@ -23,6 +23,8 @@ extern const SelfParsingEntry g_stringSelfParsers[];   // StrCat
 extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, TimeDelay, ...
 
 // files
+extern const BuiltinEntry g_fileBuiltins[];        // library/files/builtins.cpp: File..., Dir..., Disk...
+void files_teardown(State* st);                    // library/files/filetable.cpp: closes the script's files
 
 // items
 
@@ -62,6 +64,7 @@ const TableRef kTables[] = {
     {g_timeBuiltins, nullptr},
 
     // files
+    {g_fileBuiltins, nullptr},
 
     // items
 
@@ -135,6 +138,7 @@ const TeardownFn kTeardowns[] = {
     // time
 
     // files
+    files_teardown,
 
     // items
 

@@ -202,6 +202,19 @@ struct State {
     uint8_t    timeTwoDigitYears;  // IntControl 41 shows the inverse: four-digit years, on (1) by default
 
     // files
+    struct FileTable* fileTable;   // library/files/filetable.cpp: the open files, allocated by the first FileOpen
+    struct FileSettings {          // library/files/settings.h: read through file_settings(), which fills the defaults
+        uint8_t  ready;            // 0 until the defaults were filled in
+        uint8_t  terminator;       // line end written after each line: 0 none, 1 CR LF, 2 LF, 3 CR, 4 tab
+        uint8_t  hidden;           // itemizing lists hidden and system entries too
+        uint8_t  utc;              // file times in universal time instead of local time
+        uint8_t  noRecheck;        // 1: long names found by a wildcard search are not matched again
+        uint8_t  background;       // the script must not show windows
+        uint16_t listDelim;        // file-list delimiter (besides tab and "|")
+        uint32_t readShare;        // share mode of files opened for reading
+        uint32_t writeShare;       // share mode of files opened for writing or appending
+        int32_t  lineLength;       // read block and line limit; 0 byte by byte; negative: from the file size
+    } fileSet;
 
     // items
 
@@ -230,7 +243,6 @@ struct State {
 
 
     // ---- native interop tables (later families) ----
-    HANDLE     files[MAX_FILES];
     void*      dllStructs[MAX_DLLSTRUCT];
     void*      callbacks[MAX_CALLBACKS];
     HMODULE    libs[MAX_LIBS];

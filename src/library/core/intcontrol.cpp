@@ -5,6 +5,7 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
+#include "library/files/settings.h"
 #include "library/processes/processes.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
@@ -51,6 +52,15 @@ const IntControlEntry kRequests[] = {
     {41, ic_year_digits},
 
     // files (100-119)
+    {100, ic_file_read_share},
+    {101, ic_file_write_share},
+    {102, ic_file_line_length},
+    {103, ic_file_terminator},
+    {104, ic_file_list_delim},
+    {105, ic_file_hidden},
+    {106, ic_file_utc},
+    {107, ic_file_recheck},
+    {108, ic_file_background},
 
     // items (120-129)
 
