@@ -41,6 +41,8 @@ extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.
 void reg_teardown(State* st);                      // library/registry/regkeys.cpp: closes the script's keys
 
 // windows, processes, keys
+extern const BuiltinEntry g_windowBuiltins[];      // library/windows: Win..., WindowOnTop
+extern const BuiltinEntry g_keyBuiltins[];         // library/keys: SendKey, SendKeysTo, ...
 extern const BuiltinEntry g_processBuiltins[];     // library/processes/builtins.cpp: Run*, ShellExecute*, App*, Terminate*
 
 
@@ -78,6 +80,8 @@ const TableRef kTables[] = {
     {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
+    {g_windowBuiltins, nullptr},
+    {g_keyBuiltins, nullptr},
     {g_processBuiltins, nullptr},
 
 };

@@ -233,6 +233,22 @@ struct State {
     uint8_t    regView;            // default registry view: 0 none, 1 the 32-bit view, 2 the 64-bit view
 
     // windows, processes, keys
+    // windows (library/windows/winsettings.cpp): put in on first use
+    uint8_t    winReady;          // the settings below hold their defaults or script values
+    uint8_t    winPad[3];
+    int32_t    winWait;           // seconds a lookup of the acting members retries (IntControl 130)
+    int32_t    winCmdDelay;       // ms after a posted minimise, maximise or restore (131)
+    int32_t    winDoneDelay;      // ms after WinWaitExist / WinWaitClose succeed (132)
+
+    // keys (library/keys/keysettings.cpp): put in on first use
+    uint8_t    keyReady;          // the settings below hold their defaults or script values
+    uint8_t    keyIdleWait;       // wait until the foreground program is idle (IntControl 43)
+    uint8_t    keyConsole;        // special handling of console windows (IntControl 45)
+    uint8_t    keyConsoleMode;    // the remembered foreground window is a console
+    int32_t    keyDelay;          // ms after each key (IntControl 35)
+    HWND       keyFgWnd;          // the foreground window seen last by the sender
+    wchar_t    keyFgTitle[80];    // the first 79 characters of its title
+
     // processes (library/processes/settings.cpp): zero means the default
     int32_t    procIdleWait;     // IntControl 140: ms to wait for a started program's input readiness
     int32_t    procExitCode;     // exit code of the last program waited for

@@ -6,9 +6,11 @@
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
 #include "library/files/settings.h"
+#include "library/keys/keys.h"
 #include "library/processes/processes.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
+#include "library/windows/windows.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -65,6 +67,9 @@ const IntControlEntry kRequests[] = {
     // items (120-129)
 
     // windows, processes (130-149)
+    {130, ic_window_wait},
+    {131, ic_command_delay},
+    {132, ic_wait_done_delay},
     {140, ic_idle_wait},
     {141, ic_last_exit_code},
     {142, ic_launch_sound},
@@ -73,6 +78,9 @@ const IntControlEntry kRequests[] = {
     {150, ic_reg_view},
 
     // keys (35, 43, 45)
+    {35, ic_key_delay},
+    {43, ic_key_idle_wait},
+    {45, ic_key_console},
 
     // trace (160-169)
     {160, ic_debugdata_path},
