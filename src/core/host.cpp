@@ -148,14 +148,13 @@ void release_variables(State* st) {
 
 void teardown(State* st) {
     lines_forget_all(st);
+    running_pool_free(st);
     foreach_release_all(st);
     udf_free_all(st);
     release_variables(st);
     library_teardown(st);
     for (HMODULE& m : st->extenders)
         if (m) FreeLibrary(m), m = nullptr;
-    for (HANDLE& f : st->files)
-        if (f && f != INVALID_HANDLE_VALUE) CloseHandle(f), f = nullptr;
     for (HMODULE& m : st->libs)
         if (m) FreeLibrary(m), m = nullptr;
     err_detail_free(st);

@@ -15,6 +15,7 @@
 #include "state.h"
 #include "heap.h"
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -211,6 +212,18 @@ struct Seed {
     std::string path, text;
 };
 
+// Starts programs, sends keys or calls a window function (Win...( ).
+bool drives_desktop(const std::string& text) {
+    if (text.find("RunShell") != std::string::npos || text.find("SendKey") != std::string::npos) return true;
+    for (size_t at = text.find("Win"); at != std::string::npos; at = text.find("Win", at + 3)) {
+        size_t end = at + 3;
+        if (end >= text.size() || !isupper(static_cast<unsigned char>(text[end]))) continue;
+        while (end < text.size() && isalpha(static_cast<unsigned char>(text[end]))) ++end;
+        if (end < text.size() && text[end] == '(') return true;
+    }
+    return false;
+}
+
 void collect(const std::string& dir, std::vector<Seed>* out) {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
@@ -228,8 +241,11 @@ void collect(const std::string& dir, std::vector<Seed>* out) {
                 size_t n;
                 while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
                 fclose(f);
-                // Scripts that wait for keystrokes or dialogs are no use here.
-                if (text.find("--dialogs") == std::string::npos) out->push_back({full, text});
+                // Scripts that wait for keystrokes or dialogs are no use here,
+                // nor scripts that drive the desktop: mutated, they would leave
+                // programs running, type into whatever has the focus, or wait
+                // for windows that never come.
+                if (text.find("--dialogs") == std::string::npos && !drives_desktop(text)) out->push_back({full, text});
             }
         }
     } while (FindNextFileA(h, &fd));
