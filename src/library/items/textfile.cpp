@@ -1,5 +1,7 @@
 // The line reader and writer of the array and map file functions (textfile.h).
 #include "library/items/textfile.h"
+#include "library/files/linefile.h"
+#include "library/files/settings.h"
 #include "errors.h"
 #include "value.h"
 #include <algorithm>
@@ -8,7 +10,7 @@
 namespace items {
 namespace {
 
-constexpr size_t kMinBlock = 4096, kMaxBlock = 32768, kFlushAt = 65536;
+constexpr size_t kFlushAt = 65536;
 
 // A file handle closed on every path.
 class FileHandle {
@@ -45,11 +47,12 @@ int fail(State* st, const char* call, uint16_t err) {
 
 int read_lines(State* st, const wchar_t* path, std::string_view nul,
                const std::function<bool(const char* p, size_t n)>& line) {
-    FileHandle f(open_file(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    FileHandle f(open_file(path, GENERIC_READ, file_settings(st).readShare, OPEN_EXISTING));
     if (!f.ok()) return fail(st, "CreateFile", 1800);
     LARGE_INTEGER size;
     if (!GetFileSizeEx(f.get(), &size)) size.QuadPart = 0;
-    const size_t block = static_cast<size_t>(std::clamp<LONGLONG>(size.QuadPart, kMinBlock, kMaxBlock));
+    // The line-length setting when positive, else the file's size clamped.
+    const size_t block = file_block_size(st, size.QuadPart);
     std::vector<char> buf;
     std::string text;
     try {
@@ -82,8 +85,10 @@ int read_lines(State* st, const wchar_t* path, std::string_view nul,
 int write_lines(State* st, const wchar_t* path, const std::function<int(std::string* line)>& next,
                 uint64_t* bytes) {
     *bytes = 0;
-    FileHandle f(open_file(path, GENERIC_WRITE, 0, CREATE_ALWAYS));
+    FileHandle f(open_file(path, GENERIC_WRITE, file_settings(st).writeShare, CREATE_ALWAYS));
     if (!f.ok()) return fail(st, "CreateFile", 1800);
+    size_t termLen;
+    const char* term = file_terminator(st, &termLen);
     std::string out, one;
     auto flush = [&]() {
         DWORD put = 0;
@@ -98,7 +103,7 @@ int write_lines(State* st, const wchar_t* path, const std::function<int(std::str
         for (int r; (r = next(&one)) != 0;) {
             if (r < 0) return flush(), st->err;
             out += one;
-            out += "\r\n";
+            out.append(term, termLen);
             if (out.size() >= kFlushAt && !flush()) return fail(st, "WriteFile", 1802);
         }
     } catch (const std::bad_alloc&) {

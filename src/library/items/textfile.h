@@ -2,13 +2,14 @@
 // functions, so that they can move onto the file family's own reader,
 // writer and settings without touching their callers.
 //
-// Reading: the file is opened for reading with others allowed to read; it
-// is read in blocks of its size clamped to 4096..32768 bytes, which is also
-// the longest line plus one. Lines end at a line feed; carriage returns are
+// Reading: the file is opened with the file settings' read-share mode; it is
+// read in blocks of the line-length setting when that is positive, else of
+// its size clamped to 4096..32768 bytes; the block is also the longest line
+// plus one. Lines end at a line feed; carriage returns are
 // dropped wherever they occur; a NUL byte becomes `nul` (nothing when it is
 // empty); a last line without a line feed counts only when it holds a byte.
-// Writing: the file is created or truncated (no sharing) and every line is
-// followed by a carriage return and a line feed.
+// Writing: the file is created or truncated with the write-share mode, and
+// every line is followed by the line-terminator setting (CR LF by default).
 #pragma once
 #include "state.h"
 #include <cstdint>
