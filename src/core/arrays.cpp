@@ -6,6 +6,7 @@
 // the array holds one reference, counted in ArrayHdr::refs. (The system's own
 // lock count of a movable block stops at 255, so it cannot count references.)
 #include "value.h"
+#include <cstring>
 
 namespace {
 
@@ -17,6 +18,20 @@ constexpr uint32_t SPARE_SMALL = 145, SPARE_LARGE = 291;
 uint32_t cells_in_block(const ArrayHdr* a) {
     uint32_t byStorage = a->storage / ELEMENT_SIZE;
     return a->capacity < byStorage ? a->capacity : byStorage;
+}
+
+// Whether the element cells live in a block of their own (arr_storage_set)
+// rather than directly after the header.
+bool separate_storage(const ArrayHdr* a) {
+    return a->elements && a->elements != reinterpret_cast<const uint8_t*>(a) + sizeof(ArrayHdr);
+}
+
+void free_locked(void* p) {
+    HGLOBAL h = GlobalHandle(p);
+    if (h) {
+        GlobalUnlock(h);
+        GlobalFree(h);
+    }
 }
 
 }  // namespace
@@ -104,6 +119,39 @@ int arr_flat_index(const ArrayHdr* a, const int64_t* subs, int n, uint32_t* flat
     return 0;
 }
 
+uint8_t* arr_storage_alloc(State* st, uint64_t cells) {
+    if ((static_cast<double>(cells) + 1) * ELEMENT_SIZE > MAX_ARRAY_BYTES) {
+        st->err = 1644;
+        return nullptr;
+    }
+    const SIZE_T bytes = static_cast<SIZE_T>(cells ? cells : 1) * ELEMENT_SIZE;
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    void* p = h ? GlobalLock(h) : nullptr;
+    if (!p) {
+        if (h) GlobalFree(h);
+        st->err = 1631;
+        return nullptr;
+    }
+    return static_cast<uint8_t*>(p);
+}
+
+void arr_storage_free(uint8_t* cells) {
+    if (cells) free_locked(cells);
+}
+
+void arr_storage_set(ArrayHdr* a, uint8_t* cells, uint32_t capacity) {
+    if (separate_storage(a)) {
+        free_locked(a->elements);
+    } else if (a->elements) {
+        // The cells after the header stay part of the header's block: clear
+        // them, so nothing left there is ever taken for a value.
+        memset(a->elements, 0, static_cast<size_t>(cells_in_block(a)) * ELEMENT_SIZE);
+    }
+    a->elements = cells;
+    a->capacity = capacity;
+    a->storage = capacity * ELEMENT_SIZE;
+}
+
 void arr_addref(ArrayHdr* a) {
     if (a) a->refs++;
 }
@@ -144,11 +192,8 @@ void free_block(State* st, ArrayHdr* a) {
             if ((c->type & TW_ARRAY) && c->arr == a) c->arr = nullptr;
         }
     }
-    HGLOBAL h = GlobalHandle(a);
-    if (h) {
-        GlobalUnlock(h);
-        GlobalFree(h);
-    }
+    if (separate_storage(a)) free_locked(a->elements);
+    free_locked(a);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // 80-byte cell, an 80-byte cell bound to a variable (its variant is the
 // variable's and is not cleared), or a 56-byte array element.
 #include "value.h"
+#include "textscan.h"
 #include <cstring>
 #include <cstdio>
 #include <string>
@@ -70,12 +71,12 @@ bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t sl
         bool ok = true;
         if ((tmp.type & TW_STRING) && !isArray && tmp.str) {
             const char* text = heap_ptr(st, src->str);
-            ok = (s = heap_strdup(st, text, strlen(text))) != 0;
+            ok = (s = heap_strdup(st, text, text_len(text))) != 0;
             tmp.str = s;
         }
         if (ok && (tmp.type & TW_UNICODE) && tmp.wstr) {
             const wchar_t* text = heap_wptr(st, src->wstr);
-            ok = (w = heap_wstrdup(st, text, wcslen(text))) != 0;
+            ok = (w = heap_wstrdup(st, text, text_len(text))) != 0;
             tmp.wstr = w;
         }
         if (!ok) {

@@ -6,6 +6,7 @@
 // right after use.
 #pragma once
 #include "state.h"
+#include <string>
 
 // ---------------------------------------------------------------------------
 // ProcessSubExpression: evaluates one expression into `result`.
@@ -71,6 +72,12 @@ bool apply_binary(State* st, uint32_t op, Cell* left, Cell* right);
 // referred to, e.g. a shallow copy of a variable) and `right` is left as it was.
 // False with the error set (3057 arrays/objects, 3063 not a comparison, 1599).
 bool compare_cells(State* st, uint32_t op, Cell* left, Cell* right, bool releaseStrings, bool nocase);
+
+// The order of two values as the relational operators see it (the mode their
+// kinds select; floats by their difference, as `<` compares them): *cmp is
+// -1, 0 or 1. The cells are only read (array elements may be passed). False
+// with the error set (3057 arrays and objects, 1599).
+bool compare_order(State* st, const Cell* a, const Cell* b, bool nocase, int* cmp);
 
 // Unary operator (KW_OP_NOT, KW_OP_MINUS, KW_OP_PLUS, KW_OP_TILDE) applied in
 // place; strings are converted to numbers first. False with the error set, the
@@ -147,14 +154,17 @@ struct VarRef {
     char     name[VARNAMESIZE + 1];
     int      nsubs;          // 0: the variable itself
     int64_t  subs[5];
-    bool     mapKey;         // the subscript was a map key (not supported yet)
+    bool     mapKey;         // the subscript was a map key, held in `key`
+    std::string key;         // ANSI text of the map key
 };
 
 // Reads the subscripts after "[" (current) up to "]" for `arr` and makes the
-// token after "]" current. Errors 1633, 1634, 1635, 1637 (maps), 3056.
+// token after "]" current: integer subscripts, or the one string key of a
+// map. Errors 1633, 1634, 1635, 3056.
 bool parse_subscripts(State* st, const ArrayHdr* arr, VarRef* ref);
 // If "[" is current and `c` holds an array, replaces `c` by the addressed
-// element (a fresh copy; an empty element is 1640). Otherwise leaves both alone.
+// element (a fresh copy; an empty element is 1640, a key the map does not
+// hold 1636). Otherwise leaves both alone.
 bool subscript_value(State* st, Cell* c);
 // The value of a variable or element named by `ref` (in its scope); 3052 with
 // the name detail for an uninitialised variable, 1640 for an empty element.

@@ -27,6 +27,8 @@ extern const BuiltinEntry g_fileBuiltins[];        // library/files/builtins.cpp
 void files_teardown(State* st);                    // library/files/filetable.cpp: closes the script's files
 
 // items
+extern const BuiltinEntry g_itemBuiltins[];        // library/items/itemtable.cpp: Item..., Array..., Arr..., Map...
+void items_teardown(State* st);                    // library/items/itemtable.cpp: the shell library of @LOGICALSORT
 
 // binary buffers
 extern const BuiltinEntry g_binaryBuiltins[];      // interop/binary/builtins.cpp
@@ -69,6 +71,7 @@ const TableRef kTables[] = {
     {g_fileBuiltins, nullptr},
 
     // items
+    {g_itemBuiltins, nullptr},
 
     // binary buffers
     {g_binaryBuiltins, nullptr},
@@ -145,6 +148,7 @@ const TeardownFn kTeardowns[] = {
     files_teardown,
 
     // items
+    items_teardown,
 
     // binary buffers
     binbuf_teardown,

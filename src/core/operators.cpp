@@ -461,6 +461,16 @@ bool compare_cells(State* st, uint32_t op, Cell* left, Cell* right, bool release
     return ok;
 }
 
+bool compare_order(State* st, const Cell* a, const Cell* b, bool nocase, int* cmp) {
+    Side l, r;
+    bool ok = read_side(st, a, &l) && read_side(st, b, &r);
+    if (!ok && !st->err) st->err = 3057;
+    if (ok) ok = compare_sides(st, KW_OP_LT, l, r, nocase, cmp);
+    if (l.hasPlain) cell_release(st, &l.plain, CM_BARE);
+    if (r.hasPlain) cell_release(st, &r.plain, CM_BARE);
+    return ok;
+}
+
 bool apply_binary(State* st, uint32_t op, Cell* left, Cell* right) {
     if (is_comparison(op)) {
         bool ok = compare_cells(st, op, left, right, true, false);

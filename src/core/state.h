@@ -217,6 +217,9 @@ struct State {
     } fileSet;
 
     // items
+    uint32_t   itemMapSize;        // IntControl 120: buckets of a new map (0: the default, 64)
+    HMODULE    itemShlwapi;        // SHLWAPI.DLL, loaded by the first @LOGICALSORT (library/items/arrcompare.cpp)
+    void*      itemCmpLogical;     // its StrCmpLogicalW
 
     // binary buffers
     BinSlot*   binSlots;       // MAX_BINBUF slots, allocated by the first BinaryAlloc

@@ -13,6 +13,7 @@
 #include "value.h"
 #include "errors.h"
 #include "loader.h"
+#include "library/items/maptable.h"
 #include <cstring>
 #include <memory>
 
@@ -516,8 +517,13 @@ bool foreach_open(State* st, Cell* coll, ForEachIter** out) {
     it->arr = nullptr;
     it->next = 0;
     it->object = nullptr;
-    if ((coll->type & TW_ARRAY) && coll->arr) {
-        if (coll->arr->flags & ARR_MAP) return fail(st, 3650), false;
+    if ((coll->type & TW_ARRAY) && coll->arr && (coll->arr->flags & ARR_MAP)) {
+        // A map gives its keys, in the order they were added; the loop walks
+        // a copy of them, so the body may change the map.
+        Cell keys;
+        if (!items::map_keys_array(st, coll->arr, &keys)) return false;
+        it->arr = keys.arr;   // the reference of the new array passes to the enumeration
+    } else if ((coll->type & TW_ARRAY) && coll->arr) {
         it->arr = coll->arr;
         arr_addref(it->arr);
     } else if ((coll->type & TW_VARIANT) && g_forEachObjects) {

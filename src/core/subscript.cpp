@@ -9,6 +9,7 @@
 #include "value.h"
 #include "tokenizer.h"
 #include "keywords.h"
+#include "library/items/maptable.h"
 #include <cstring>
 
 namespace {
@@ -85,10 +86,17 @@ private:
 };
 
 // The element a VarRef addresses inside `arr`, or nullptr with the error set.
-Cell* element_of(State* st, ArrayHdr* arr, const VarRef* ref) {
-    if (arr->flags & ARR_MAP || ref->mapKey) {
-        st->err = 1637;   // map keys are not supported yet
+// With `add`, a map key the map does not hold is added (its value cell empty).
+Cell* element_of(State* st, ArrayHdr* arr, const VarRef* ref, bool add = false) {
+    if (((arr->flags & ARR_MAP) != 0) != ref->mapKey) {
+        st->err = 1637;   // the variable changed between a map and an array
         return nullptr;
+    }
+    if (ref->mapKey) {
+        Cell* v = add ? items::map_insert(st, arr, ref->key.data(), ref->key.size())
+                      : items::map_find(st, arr, ref->key.data(), ref->key.size());
+        if (!v && !st->err) st->err = 1636;   // no such key
+        return v;
     }
     uint32_t flat;
     if (int e = arr_flat_index(arr, ref->subs, ref->nsubs, &flat)) {
@@ -131,10 +139,11 @@ bool parse_subscripts(State* st, const ArrayHdr* arr, VarRef* ref) {
         if (!ProcessSubExpression(st, &s, 0, 0, 0)) return false;
         if (map) {
             // A map is keyed by one string.
-            bool ok = conv_to_ansi(st, &s);
+            bool ok = !ref->mapKey && conv_to_ansi(st, &s);
+            if (ok) ref->key.assign(cell_str(st, &s));
             cell_release(st, &s, CM_VARBOUND);
             if (!ok) {
-                if (!st->err) st->err = 3056;
+                if (!st->err) st->err = ref->mapKey ? 1635 : 3056;
                 return false;
             }
             ref->mapKey = true;
@@ -207,16 +216,17 @@ bool ref_store(State* st, const VarRef* ref, const Cell* value) {
     } else {
         int slot = find_var_hint(st, ref->name, ref->slot, 1);
         ArrayHdr* arr = slot >= 0 ? array_of_slot(st, static_cast<uint16_t>(slot)) : nullptr;
-        Cell* elem = arr ? element_of(st, arr, ref) : nullptr;
         ok = false;
-        if (elem) {
-            // Copy first, so a failure leaves the old element and storing an
-            // element's own array into it never frees what is being copied.
-            Cell fresh;
-            if (cell_copy(st, &fresh, value, CM_BARE | CC_DUPSTRINGS | CC_VARIANT | CC_ADDREF)) {
+        // Copy first, so a failure leaves the old element and storing an
+        // element's own array into it never frees what is being copied.
+        Cell fresh;
+        if (arr && cell_copy(st, &fresh, value, CM_BARE | CC_DUPSTRINGS | CC_VARIANT | CC_ADDREF)) {
+            if (Cell* elem = element_of(st, arr, ref, true)) {
                 cell_release(st, elem, CM_ELEMENT);
                 memcpy(elem, &fresh, ELEMENT_SIZE);
                 ok = true;
+            } else {
+                cell_release(st, &fresh, CM_BARE);
             }
         }
     }

@@ -82,4 +82,14 @@ inline Cell* arr_elem(ArrayHdr* a, uint32_t i) {
 // Flat index of 0-based subscripts; 0 or 1635/1636/1637/1710.
 int  arr_flat_index(const ArrayHdr* a, const int64_t* subs, int n, uint32_t* flat);
 void arr_addref(ArrayHdr* a);
+// Element storage of its own, for an array that outgrows its block: the
+// header stays where it is, so every cell that refers to the array stays
+// valid. arr_storage_alloc gives `cells` zero-filled element cells (nullptr
+// with 1644 when too large, 1631 when the memory cannot be had);
+// arr_storage_set makes them the array's storage and frees the previous
+// storage WITHOUT releasing its cells (move or release them first);
+// arr_storage_free gives back storage that was never set.
+uint8_t* arr_storage_alloc(State* st, uint64_t cells);
+void arr_storage_set(ArrayHdr* a, uint8_t* cells, uint32_t capacity);
+void arr_storage_free(uint8_t* cells);
 void arr_release(State* st, ArrayHdr* a);   // last reference frees elements and block

@@ -6,6 +6,7 @@
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
 #include "library/files/settings.h"
+#include "library/items/itemfuncs.h"
 #include "library/keys/keys.h"
 #include "library/processes/processes.h"
 #include "library/registry/registry.h"
@@ -65,6 +66,7 @@ const IntControlEntry kRequests[] = {
     {108, ic_file_background},
 
     // items (120-129)
+    {120, items::ic_map_size},
 
     // windows, processes (130-149)
     {130, ic_window_wait},

@@ -21,38 +21,42 @@ int sign(int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 // ANSI text in a code page other than the system's is compared through its
 // wide form, since the platform's ANSI comparison reads the system code page.
-bool to_wide(State* st, const Cell* c, UINT cp, std::wstring& out) {
-    const char* s = cell_str(st, c);
+std::wstring widen(const char* s, UINT cp) {
+    std::wstring out;
     const int n = MultiByteToWideChar(cp, 0, s, -1, nullptr, 0);
-    if (n <= 0) return out.clear(), true;
-    try {
+    if (n > 0) {
         out.resize(static_cast<size_t>(n));
-    } catch (...) {
-        st->err = 1588;
-        return false;
+        MultiByteToWideChar(cp, 0, s, -1, out.data(), n);
     }
-    MultiByteToWideChar(cp, 0, s, -1, out.data(), n);
-    return true;
+    return out;
 }
 
 void compare(State* st, Cell* result, Cell* args, bool wide, bool nocase) {
-    int r;
-    if (wide) {
-        const wchar_t *a = cell_wstr(st, &args[1]), *b = cell_wstr(st, &args[2]);
-        r = nocase ? lstrcmpiW(a, b) : lstrcmpW(a, b);
-    } else if (effective_cp(st) == GetACP()) {
-        const char *a = cell_str(st, &args[1]), *b = cell_str(st, &args[2]);
-        r = nocase ? lstrcmpiA(a, b) : lstrcmpA(a, b);
-    } else {
-        std::wstring a, b;
-        const UINT cp = effective_cp(st);
-        if (!to_wide(st, &args[1], cp, a) || !to_wide(st, &args[2], cp, b)) return;
-        r = nocase ? lstrcmpiW(a.c_str(), b.c_str()) : lstrcmpW(a.c_str(), b.c_str());
-    }
-    cell_set_int(st, result, sign(r));
+    const int r = wide ? locale_compare(st, cell_wstr(st, &args[1]), cell_wstr(st, &args[2]), nocase)
+                       : locale_compare(st, cell_str(st, &args[1]), cell_str(st, &args[2]), nocase);
+    if (!st->err) cell_set_int(st, result, r);
 }
 
 }  // namespace
+
+namespace strings {
+
+int locale_compare(State*, const wchar_t* a, const wchar_t* b, bool nocase) {
+    return sign(nocase ? lstrcmpiW(a, b) : lstrcmpW(a, b));
+}
+
+int locale_compare(State* st, const char* a, const char* b, bool nocase) {
+    const UINT cp = effective_cp(st);
+    if (cp == GetACP()) return sign(nocase ? lstrcmpiA(a, b) : lstrcmpA(a, b));
+    try {
+        return locale_compare(st, widen(a, cp).c_str(), widen(b, cp).c_str(), nocase);
+    } catch (const std::bad_alloc&) {
+        st->err = 1588;
+        return 0;
+    }
+}
+
+}  // namespace strings
 
 void fn_strupper(State* st, int, Cell* result, Cell* args, bool wide) {
     both_forms(wide, [&](auto unit) { change_case<decltype(unit)>(st, result, args, true); });

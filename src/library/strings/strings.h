@@ -13,6 +13,7 @@
 #include "errors.h"
 #include "eval.h"
 #include "value.h"
+#include "textscan.h"
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -33,6 +34,12 @@ struct AnsiRules {
 AnsiRules ansi_rules(State* st);
 // The code page ANSI text is in: the state's, or the system's ANSI code page.
 UINT effective_cp(const State* st);
+
+// The comparison of StrCmp and StrICmp: the user locale's collation order,
+// not code order; -1, 0 or 1. ANSI text of a code page other than the
+// system's is compared through its wide form (1588 when that cannot be made).
+int locale_compare(State* st, const char* a, const char* b, bool nocase);
+int locale_compare(State* st, const wchar_t* a, const wchar_t* b, bool nocase);
 
 // Upper and lower case of one code unit.
 inline char unit_upper(const AnsiRules& r, char c) { return static_cast<char>(r.upper[static_cast<uint8_t>(c)]); }
@@ -107,10 +114,10 @@ struct Env {
     Text<C> text(const Cell& c) const {
         if constexpr (sizeof(C) == 1) {
             const char* s = cell_str(st, &c);
-            return Text<C>(s, strlen(s), r.lead);
+            return Text<C>(s, text_len(s), r.lead);
         } else {
             const wchar_t* s = cell_wstr(st, &c);
-            return Text<C>(s, wcslen(s), nullptr);
+            return Text<C>(s, text_len(s), nullptr);
         }
     }
     Text<C> text(const C* s, size_t n) const { return Text<C>(s, n, sizeof(C) == 1 ? r.lead : nullptr); }

@@ -1,0 +1,178 @@
+// Text scans with SSE2 (textscan.h), 64 bytes a step. Every load is of an
+// aligned 16-byte block, and an aligned block never crosses a page boundary,
+// so reading the whole blocks around the first and last unit wanted never
+// touches memory that may not be there; the bits of bytes outside the range
+// are masked off.
+#include "textscan.h"
+#include <emmintrin.h>
+#include <cstdint>
+
+namespace {
+
+// One bit per byte of the 64 aligned bytes at p: set where the byte (Wide:
+// the 16-bit unit, both of its bits) equals c.
+template <bool Wide>
+inline uint64_t match64(const char* p, __m128i c) {
+    auto eq = [&](int k) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c))));
+    };
+    return eq(0) | eq(1) << 16 | eq(2) << 32 | eq(3) << 48;
+}
+
+// Whether any byte (unit) of the 64 aligned bytes at p equals c (or, with
+// OrZero, is zero).
+template <bool Wide, bool OrZero = false>
+inline bool any64(const char* p, __m128i c) {
+    auto eq = [&](int k) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i m = Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c);
+        if constexpr (!OrZero) return m;
+        return _mm_or_si128(m, Wide ? _mm_cmpeq_epi16(v, _mm_setzero_si128()) : _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+    };
+    return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(eq(0), eq(1)), _mm_or_si128(eq(2), eq(3)))) != 0;
+}
+
+inline unsigned popcount64(uint64_t x) {   // without the popcnt instruction, which not every processor has
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<unsigned>((x * 0x0101010101010101ull) >> 56);
+}
+
+// Walks the 64-byte aligned chunks that cover [start, start + limit) (no
+// limit: SIZE_MAX) and returns the byte offset from start of the k-th match
+// (SIZE_MAX when there are fewer), counting matches in *seen. A match sets
+// `per` bits. k = SIZE_MAX counts them all.
+template <bool Wide>
+size_t scan(const char* start, __m128i c, size_t limit, size_t k, size_t* seen) {
+    constexpr unsigned per = Wide ? 2 : 1;
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(start);
+    const char* chunk = reinterpret_cast<const char*>(addr & ~uintptr_t{63});
+    const size_t skip = addr & 63;
+    const size_t end = limit == SIZE_MAX ? SIZE_MAX : skip + limit;   // range end, from `chunk`
+    *seen = 0;
+    for (size_t base = 0; base < end; base += 64) {
+        // Whole chunks without a match are passed with one test.
+        if (base && end - base >= 64 && !any64<Wide>(chunk + base, c)) continue;
+        uint64_t bits = match64<Wide>(chunk + base, c);
+        if (base == 0) bits &= ~0ull << skip;
+        if (end - base < 64) bits &= (uint64_t{1} << (end - base)) - 1;
+        if (!bits) continue;
+        const size_t found = popcount64(bits) / per;
+        if (*seen + found < k) {
+            *seen += found;
+            continue;
+        }
+        for (size_t left = k - *seen; left > 1; --left) {   // drop the matches before the k-th
+            bits &= bits - 1;
+            if (Wide) bits &= bits - 1;
+        }
+        *seen = k;
+        return base + static_cast<size_t>(__builtin_ctzll(bits)) - skip;
+    }
+    return SIZE_MAX;
+}
+
+// The k-th match of c (k >= 1) before the first zero unit, from `start`:
+// its byte offset, or SIZE_MAX with *zero the offset of the zero unit.
+template <bool Wide>
+size_t scan_z(const char* start, __m128i c, size_t k, size_t* zero) {
+    constexpr unsigned per = Wide ? 2 : 1;
+    const __m128i z = _mm_setzero_si128();
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(start);
+    const char* chunk = reinterpret_cast<const char*>(addr & ~uintptr_t{63});
+    const size_t skip = addr & 63;
+    size_t seen = 0;
+    for (size_t base = 0;; base += 64) {
+        if (base && !any64<Wide, true>(chunk + base, c)) continue;
+        uint64_t bits = match64<Wide>(chunk + base, c), zeros = match64<Wide>(chunk + base, z);
+        if (base == 0) {
+            bits &= ~0ull << skip;
+            zeros &= ~0ull << skip;
+        }
+        size_t zeroAt = 64;
+        if (zeros) {
+            zeroAt = static_cast<size_t>(__builtin_ctzll(zeros));
+            bits &= zeroAt ? (~0ull >> (64 - zeroAt)) : 0;
+        }
+        const size_t found = popcount64(bits) / per;
+        if (seen + found >= k) {
+            for (size_t left = k - seen; left > 1; --left) {
+                bits &= bits - 1;
+                if (Wide) bits &= bits - 1;
+            }
+            return base + static_cast<size_t>(__builtin_ctzll(bits)) - skip;
+        }
+        seen += found;
+        if (zeros) {
+            *zero = base + zeroAt - skip;
+            return SIZE_MAX;
+        }
+    }
+}
+
+inline bool odd(const void* p) { return reinterpret_cast<uintptr_t>(p) & 1; }
+
+}  // namespace
+
+size_t text_len(const char* s) {
+    size_t seen;
+    return scan<false>(s, _mm_setzero_si128(), SIZE_MAX, 1, &seen);
+}
+
+size_t text_len(const wchar_t* s) {
+    if (odd(s)) {   // not aligned to its units: one unit at a time
+        size_t n = 0;
+        while (s[n]) ++n;
+        return n;
+    }
+    size_t seen;
+    return scan<true>(reinterpret_cast<const char*>(s), _mm_setzero_si128(), SIZE_MAX, 1, &seen) / 2;
+}
+
+const char* text_find(const char* p, size_t n, char c) { return text_nth(p, n, c, 1); }
+const wchar_t* text_find(const wchar_t* p, size_t n, wchar_t c) { return text_nth(p, n, c, 1); }
+
+const char* text_nth(const char* p, size_t n, char c, size_t k, size_t* count) {
+    size_t seen = 0, at = SIZE_MAX;
+    if (n) at = scan<false>(p, _mm_set1_epi8(c), n, k ? k : SIZE_MAX, &seen);
+    if (count) *count = seen;
+    return at == SIZE_MAX ? nullptr : p + at;
+}
+
+const wchar_t* text_nth(const wchar_t* p, size_t n, wchar_t c, size_t k, size_t* count) {
+    size_t seen = 0, at = SIZE_MAX;
+    if (odd(p)) {
+        for (size_t i = 0; i < n && at == SIZE_MAX; ++i)
+            if (p[i] == c && ++seen == k) at = i * 2;
+    } else if (n) {
+        at = scan<true>(reinterpret_cast<const char*>(p), _mm_set1_epi16(static_cast<short>(c)), n * 2,
+                        k ? k : SIZE_MAX, &seen);
+    }
+    if (count) *count = seen;
+    return at == SIZE_MAX ? nullptr : p + at / 2;
+}
+
+const char* text_nth_z(const char* s, char c, size_t k, const char** end) {
+    size_t zero = 0;
+    const size_t at = k ? scan_z<false>(s, _mm_set1_epi8(c), k, &zero) : SIZE_MAX;
+    if (at != SIZE_MAX) return s + at;
+    *end = k ? s + zero : s + text_len(s);
+    return nullptr;
+}
+
+const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t** end) {
+    if (odd(s) || !k) {
+        size_t seen = 0, i = 0;
+        for (; s[i]; ++i)
+            if (s[i] == c && k && ++seen == k) return s + i;
+        *end = s + i;
+        return nullptr;
+    }
+    size_t zero = 0;
+    const size_t at = scan_z<true>(reinterpret_cast<const char*>(s), _mm_set1_epi16(static_cast<short>(c)), k, &zero);
+    if (at != SIZE_MAX) return s + at / 2;
+    *end = s + zero / 2;
+    return nullptr;
+}
