@@ -27,6 +27,7 @@
 #include "dispatch.h"
 #include "errors.h"
 #include "exec.h"
+#include "exprcache.h"
 #include <cstdio>
 #include <cstring>
 
@@ -189,21 +190,7 @@ bool level_expr(Parser& p, int level, Cell* out) {
 
 // ---- operands --------------------------------------------------------------
 
-bool constant_operand(State* st, Cell* out) {
-    const uint32_t v = g_keywords[st->tok].value;
-    if ((v & 0xFFFFFF00u) == FLOATCONST) {
-        const uint32_t n = v & 0x1F;
-        out->type = TW_FLOAT;
-        out->f = n < 20 ? kFloatConsts[n] : 0.0;
-    } else if ((v & 0xFFFFFF00u) == STRINGCONST) {
-        const uint32_t n = v & 0xFF;
-        const char* s = n < 4 ? kStringConsts[n] : "";
-        if (!cell_set_str(st, out, s, strlen(s))) return false;
-    } else {
-        out->i = static_cast<int32_t>(v);
-    }
-    return next(st, out);
-}
+bool constant_operand(State* st, Cell* out) { return constant_value(st, st->tok, out) && next(st, out); }
 
 bool variable_operand(State* st, Cell* out) {
     const int slot = find_var_hint(st, st->token, st->tokSlot, 1);
@@ -585,10 +572,40 @@ bool head(Parser& p, Cell* result, bool assignAllowed, bool ptrMode, bool* assig
 
 }  // namespace
 
+int op_binary_level(uint32_t tok) { return tok < OpIndex::N ? kOps.level[tok] : 0; }
+
+bool op_assignment(uint32_t tok, uint32_t* base) {
+    if (tok >= OpIndex::N || !kOps.assign[tok]) return false;
+    *base = kAssignOps[kOps.assign[tok] - 1].base;
+    return true;
+}
+
+bool constant_value(State* st, uint32_t id, Cell* out) {
+    const uint32_t v = g_keywords[id].value;
+    cell_init(out, 0);
+    if ((v & 0xFFFFFF00u) == FLOATCONST) {
+        const uint32_t n = v & 0x1F;
+        out->type = TW_FLOAT;
+        out->f = n < 20 ? kFloatConsts[n] : 0.0;
+    } else if ((v & 0xFFFFFF00u) == STRINGCONST) {
+        const uint32_t n = v & 0xFF;
+        const char* s = n < 4 ? kStringConsts[n] : "";
+        if (!cell_set_str(st, out, s, strlen(s))) return false;
+    } else {
+        out->i = static_cast<int32_t>(v);
+    }
+    return true;
+}
+
 extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra) {
     (void)extra;
     cell_init(result, 0);
     if (!stack_room(st)) return 0;
+    if (!ptrMode && st->tokLine) {
+        // An expression met before on a cached line runs from its compiled form.
+        const int done = expr_cached(st, result, assignAllowed != 0);
+        if (done >= 0) return done;
+    }
     Parser p(st);
     bool assigned;
     bool ok = head(p, result, assignAllowed != 0, ptrMode != 0, &assigned);

@@ -46,6 +46,14 @@
 // before returning to the dispatcher.
 extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra);
 
+// The evaluator's operator tables, for the compiled expressions (exprcache.h):
+// the precedence level (2..9) of a binary operator token (0 for any other
+// token); whether a token is an assignment operator, with the binary operator
+// a compound form applies in *base (0 for "="); the value of an @ constant.
+int op_binary_level(uint32_t tok);
+bool op_assignment(uint32_t tok, uint32_t* base);
+bool constant_value(State* st, uint32_t id, Cell* out);
+
 // Sets the evaluator's fields of a new state (Decimals -1). Called by the host
 // entry when it initialises a state.
 void eval_state_init(State* st);

@@ -16,16 +16,6 @@ namespace {
 
 constexpr size_t MAX_TOKENS_PER_LINE = 1024;
 
-struct CachedToken {
-    uint16_t start;      // offset of the token's first character in the line
-    uint16_t end;        // offset after it: State::prog once it is read
-    int32_t  kind;       // TK_*
-    uint32_t code;       // keywords: the token code
-    uint32_t textOff;    // the token text (State::token) in the entry's arena
-    uint16_t textLen;
-    uint16_t slot;       // variables: the slot the name was last found in
-};
-
 }  // namespace
 
 struct LineEntry {
@@ -49,10 +39,20 @@ struct LineEntry {
     std::string text;
     std::vector<CachedToken> toks;   // sorted by start
     std::string arena;
+    std::vector<ExprSite> exprs;     // compiled expressions over `toks`
     // What the tokens were read against: names may change meaning when
     // functions are defined or added.
     uint32_t udfCount = 0, extCount = 0;
     const void* host = nullptr;
+
+    LineEntry() = default;
+    LineEntry(const LineEntry&) = delete;
+    LineEntry& operator=(const LineEntry&) = delete;
+    ~LineEntry() { drop_exprs(); }
+    void drop_exprs() {
+        for (ExprSite& x : exprs) expr_program_free(x.prog);
+        exprs.clear();
+    }
 };
 
 // Entries are never freed while the buffer may still run: a statement in the
@@ -212,6 +212,7 @@ void tokens_attach(State* st, LineEntry* e) {
     if (e && !same_epoch(st, e)) {
         e->toks.clear();
         e->arena.clear();
+        e->drop_exprs();
         e->udfCount = st->udfCount;
         e->extCount = st->nNextExtEntry;
         e->host = st->hostFuncs;
@@ -291,6 +292,28 @@ void tokens_record(State* st, const char* p, bool dynamic) {
         st->tokHint = static_cast<uint32_t>(at + 1);
     } catch (const std::bad_alloc&) {
     }
+}
+
+bool line_tokens_current(const State* st, const LineEntry* e) { return same_epoch(st, e); }
+uint32_t line_text_length(const LineEntry* e) { return static_cast<uint32_t>(e->text.size()); }
+
+const CachedToken* line_tokens(const LineEntry* e, uint32_t* count) {
+    *count = static_cast<uint32_t>(e->toks.size());
+    return e->toks.data();
+}
+
+const char* line_token_text(const LineEntry* e, const CachedToken& t) { return e->arena.data() + t.textOff; }
+
+ExprSite* line_expr_site(LineEntry* e, uint32_t off) {
+    for (ExprSite& x : e->exprs)
+        if (x.off == off) return &x;
+    if (off > 0xFFFF || e->exprs.size() >= 64) return nullptr;
+    try {
+        e->exprs.push_back(ExprSite{static_cast<uint16_t>(off), 0, false, nullptr});
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return &e->exprs.back();
 }
 
 void lines_stale(State* st, HGLOBAL buf) {

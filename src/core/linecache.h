@@ -29,6 +29,28 @@
 
 struct BufferLines;
 struct LineEntry;
+struct ExprProgram;
+
+// A token as it was first read at an offset of a cached line.
+struct CachedToken {
+    uint16_t start;      // offset of the token's first character in the line
+    uint16_t end;        // offset after it: State::prog once it is read
+    int32_t  kind;       // TK_*
+    uint32_t code;       // keywords: the token code
+    uint32_t textOff;    // the token text (State::token) in the entry's arena
+    uint16_t textLen;
+    uint16_t slot;       // variables: the slot the name was last found in
+};
+
+// An expression that starts at an offset of a cached line: how often it ran
+// the ordinary way, and its compiled form (exprcache.h) once there is one.
+struct ExprSite {
+    uint16_t     off;
+    uint8_t      runs;       // ordinary runs so far (up to 2)
+    bool         refused;    // it cannot be compiled: always the ordinary way
+    ExprProgram* prog;
+};
+void expr_program_free(ExprProgram* p);   // exprcache.cpp
 
 // The lines of buffer `buf` (run with key base `keyBase`); nullptr when no
 // memory could be had (then nothing is cached).
@@ -73,6 +95,17 @@ inline void tokens_detach(State* st) { st->tokLine = nullptr; }
 int tokens_serve(State* st, char* p, bool prevAmp);
 // Records the token just read by the ordinary path, which began at p.
 void tokens_record(State* st, const char* p, bool dynamic);
+
+// For the compiled expressions: whether the entry's tokens describe State::line
+// (the same functions and extenders as when they were read), the line's text
+// length, its tokens (sorted by offset) and their texts, and the expression
+// site at `off` (created on first ask; nullptr without memory). Sites are
+// dropped together with the tokens.
+bool line_tokens_current(const State* st, const LineEntry* e);
+uint32_t line_text_length(const LineEntry* e);
+const CachedToken* line_tokens(const LineEntry* e, uint32_t* count);
+const char* line_token_text(const LineEntry* e, const CachedToken& t);
+ExprSite* line_expr_site(LineEntry* e, uint32_t off);
 
 // A marker was written into the buffer: its lines must be read again (the
 // old entries stay alive for statements that are still running).

@@ -1,0 +1,27 @@
+// Compiled expressions: an expression of a cached line, met a second time,
+// is turned into a short program over a stack of cells, so that the next runs
+// need neither the tokenizer nor the recursive descent.
+//
+// Only expressions whose evaluation has no effect but its value qualify:
+// number, string and @ constants, plain variables (no subscripts, pointers or
+// objects), parentheses, the unary operators ! - + ~ and every binary
+// operator, optionally as the right side of an assignment to a plain variable
+// ("=" or a compound operator). Anything else (function calls, subscripts,
+// "&", floating-point literals, multi-line strings) keeps the ordinary path.
+//
+// The program computes with the evaluator's own operations (apply_binary,
+// apply_unary, var_read, ref_store), in the order the evaluator would. When
+// something would not go the ordinary way (a variable missing or without a
+// value, an operator that fails, memory that cannot be had) the program stops
+// before any effect, restores the error state and lets the ordinary path run
+// the expression from its first token: errors, details and the creation of
+// variables come from the ordinary path alone. After a compiled run the token
+// after the expression is read as the ordinary path would read it.
+#pragma once
+#include "state.h"
+
+// Evaluates the expression whose first token is current, when it has a
+// compiled form (compiling it on its second run). Returns 1 with `result` set
+// and the token after the expression current, or -1: take the ordinary path
+// (nothing happened).
+int expr_cached(State* st, Cell* result, bool assignAllowed);
