@@ -260,7 +260,11 @@ bool call_dispatch(State* st, const char* name, uint32_t id, Cell* out, Cell* ar
 }
 
 // The name as written, for messages and for the dispatcher.
-void token_name(const State* st, char* out, size_t size) { snprintf(out, size, "%s", st->token); }
+void token_name(const State* st, char* out, size_t size) {
+    const size_t n = strnlen(st->token, size - 1);
+    memcpy(out, st->token, n);
+    out[n] = 0;
+}
 
 bool open_paren(State* st, const char* name) {
     if (!next(st)) return false;

@@ -18,6 +18,7 @@
 // merging past either end of the region. Handles are offsets, never pointers,
 // so the host may re-base the region between calls.
 #include "heap.h"
+#include "textscan.h"
 #include "state.h"
 #include <cstring>
 #include <cstdio>
@@ -268,7 +269,7 @@ uint64_t heap_strdup(State* st, const char* s, size_t len) {
     uint64_t h = VMalloc(st, len + 1);
     if (!h) return 0;
     char* p = heap_ptr(st, h);
-    if (len) memcpy(p, s, len);
+    text_copy(p, s, len);
     p[len] = 0;
     return h;
 }
@@ -277,7 +278,7 @@ uint64_t heap_wstrdup(State* st, const wchar_t* s, size_t len) {
     uint64_t h = VMalloc(st, (len + 1) * sizeof(wchar_t));
     if (!h) return 0;
     wchar_t* p = heap_wptr(st, h);
-    if (len) memcpy(p, s, len * sizeof(wchar_t));
+    text_copy(p, s, len * sizeof(wchar_t));
     p[len] = 0;
     return h;
 }

@@ -5,6 +5,7 @@
 // is defined); division and remainder of the most negative value by -1 give the
 // wrapped quotient and remainder 0 instead of trapping in the processor.
 #include "eval.h"
+#include "textscan.h"
 #include "value.h"
 #include "errors.h"
 #include "keywords.h"
@@ -143,6 +144,15 @@ bool float_op(State* st, uint32_t op, double a, double b, double* r, int32_t* ir
 }
 
 bool arithmetic(State* st, uint32_t op, Cell* l, Cell* r) {
+    // Two plain 32-bit integers, the common case: nothing to convert.
+    constexpr uint32_t kNotPlain = TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMOBJ;
+    if ((l->type & r->type & TW_INT) && !((l->type | r->type) & kNotPlain)) {
+        int32_t res;
+        if (!int_op<int32_t, uint32_t>(st, op, l->i, r->i, &res)) return fail2(st, l, r, 0);
+        put_int(l, res);
+        cell_init(r, 0);
+        return true;
+    }
     if (!conv_to_number(st, l) || !conv_to_number(st, r)) return fail2(st, l, r, 3057);
     const uint32_t tl = l->type, tr = r->type;
     if ((tl | tr) & TW_FLOAT) {
@@ -180,13 +190,13 @@ bool join(State* st, Cell* l, Cell* r) {
     const uint64_t ha = wide ? l->wstr : l->str, hb = wide ? r->wstr : r->str;
     const Ch* a = ha ? reinterpret_cast<const Ch*>(st->heapBase + ha) : reinterpret_cast<const Ch*>(L"");
     const Ch* b = hb ? reinterpret_cast<const Ch*>(st->heapBase + hb) : reinterpret_cast<const Ch*>(L"");
-    const size_t na = std::char_traits<Ch>::length(a), nb = std::char_traits<Ch>::length(b);
+    const size_t na = text_len(a), nb = text_len(b);
     // The heap grows in place, so a and b stay valid across the allocation.
     const uint64_t h = VMalloc(st, (na + nb + 1) * sizeof(Ch));
     if (!h) return fail2(st, l, r, 3096);
     Ch* p = reinterpret_cast<Ch*>(st->heapBase + h);
-    memcpy(p, a, na * sizeof(Ch));
-    memcpy(p + na, b, (nb + 1) * sizeof(Ch));
+    text_copy(p, a, na * sizeof(Ch));
+    text_copy(p + na, b, (nb + 1) * sizeof(Ch));
     drop(st, l);
     drop(st, r);
     l->type = wide ? TW_UNICODE : TW_STRING;

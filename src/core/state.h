@@ -117,6 +117,7 @@ struct State {
     uint32_t   errorEvents;     // statements that ended with an error or a control code
     HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
     VarSlot*   udfTableVars[MAX_SCOPES]; // their addresses: a kept table stays locked until freed
+    uint32_t   udfTableBytes[MAX_SCOPES]; // and their sizes (no size query on every call)
     void*      runningPool[MAX_SCOPES];  // saved statement contexts of nested line loops, by depth (lineloop.cpp)
     uint16_t   loopDepth;                // nested line loops running
     char       line[LINE_BUF];  // current line

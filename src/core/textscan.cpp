@@ -176,3 +176,25 @@ const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t**
     *end = s + zero / 2;
     return nullptr;
 }
+
+void text_copy(void* dst, const void* src, size_t n) {
+    auto* d = static_cast<unsigned char*>(dst);
+    const auto* s = static_cast<const unsigned char*>(src);
+    if (n >= 16) {
+        // Unaligned blocks; the last one may overlap the one before it.
+        const size_t last = n - 16;
+        for (size_t i = 0; i < last; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + last), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + last)));
+        return;
+    }
+    if (n >= 8) {
+        uint64_t a, b;
+        __builtin_memcpy(&a, s, 8);
+        __builtin_memcpy(&b, s + n - 8, 8);
+        __builtin_memcpy(d, &a, 8);
+        __builtin_memcpy(d + n - 8, &b, 8);
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) d[i] = s[i];
+}

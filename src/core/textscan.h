@@ -1,5 +1,5 @@
 // Scans of text in memory, sixteen bytes at a time: the length of a
-// terminated text and the first place of a code unit. Used where texts are
+// terminated text, the first place of a code unit, and copies. Used where texts are
 // long and scanned often (copies of string values, item lists); the C
 // runtime the library runs on may scan them one byte at a time.
 #pragma once
@@ -20,3 +20,5 @@ const wchar_t* text_nth(const wchar_t* p, size_t n, wchar_t c, size_t k, size_t*
 // then its terminator).
 const char* text_nth_z(const char* s, char c, size_t k, const char** end);
 const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t** end);
+// Copies n bytes (the areas must not overlap), sixteen at a time.
+void text_copy(void* dst, const void* src, size_t n);

@@ -102,7 +102,8 @@ HGLOBAL local_table(State* st, uint16_t slots, VarSlot** vars) {
     HGLOBAL& t = st->udfTables[level];
     VarSlot*& v = st->udfTableVars[level];
     const SIZE_T bytes = static_cast<SIZE_T>(slots) * sizeof(VarSlot);
-    if (t && (!v || GlobalSize(t) < bytes)) {
+    uint32_t& size = st->udfTableBytes[level];
+    if (t && (!v || size < bytes)) {
         if (v) GlobalUnlock(t);
         GlobalFree(t);
         t = nullptr;
@@ -111,6 +112,7 @@ HGLOBAL local_table(State* st, uint16_t slots, VarSlot** vars) {
     if (!t) {
         t = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
         v = t ? static_cast<VarSlot*>(GlobalLock(t)) : nullptr;
+        size = t ? static_cast<uint32_t>(GlobalSize(t)) : 0;
     }
     *vars = v;
     return t;

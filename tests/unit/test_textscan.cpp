@@ -106,4 +106,21 @@ TEST(TextScan, TextEndingBeforeAnUnreadablePage) {
     VirtualFree(base, 0, MEM_RELEASE);
 }
 
+// Copies of every length up to 80 at every alignment write exactly the
+// bytes asked for: nothing before, nothing after.
+TEST(TextScan, CopyExactBytes) {
+    unsigned char src[128], dst[128];
+    for (int i = 0; i < 128; ++i) src[i] = static_cast<unsigned char>(i * 7 + 1);
+    for (size_t from = 0; from < 16; ++from)
+        for (size_t to = 0; to < 16; ++to)
+            for (size_t n = 0; n <= 80; ++n) {
+                memset(dst, 0xEE, sizeof dst);
+                text_copy(dst + to, src + from, n);
+                for (size_t k = 0; k < sizeof dst; ++k) {
+                    const unsigned char want = k >= to && k < to + n ? src[from + k - to] : 0xEE;
+                    ASSERT_EQ(dst[k], want) << "from " << from << " to " << to << " n " << n << " at " << k;
+                }
+            }
+}
+
 }  // namespace
