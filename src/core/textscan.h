@@ -20,5 +20,5 @@ const wchar_t* text_nth(const wchar_t* p, size_t n, wchar_t c, size_t k, size_t*
 // then its terminator).
 const char* text_nth_z(const char* s, char c, size_t k, const char** end);
 const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t** end);
-// Copies n bytes (the areas must not overlap), sixteen at a time.
+// Copies n bytes (the areas must not overlap): short ones sixteen at a time.
 void text_copy(void* dst, const void* src, size_t n);

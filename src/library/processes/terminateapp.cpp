@@ -1,5 +1,6 @@
 // TerminateApp: ends processes named by a program name or a process id.
 #include "library/processes/proc_internal.h"
+#include "library/windows/windows.h"
 #include "errors.h"
 
 using namespace proc;
@@ -9,11 +10,20 @@ namespace {
 constexpr DWORD kGoneWaitMs = 5000;   // how long to wait for the ended processes to be gone
 
 // What the name argument is.
-enum : int { KIND_PROGRAM = 1, KIND_ID = 2 };
+enum : int { KIND_WINDOW = 0, KIND_PROGRAM = 1, KIND_ID = 2 };
 
 // The processes that the name of a kind names.
 bool named_processes(State* st, const std::wstring& name, int kind, std::vector<DWORD>* ids) {
     switch (kind) {
+    case KIND_WINDOW: {
+        // The process that owns the window (the title rules of the window
+        // functions; nothing matches when no window has the title).
+        ids->clear();
+        const win::Found f = win::lookup(st, name.c_str(), 0);
+        DWORD pid = 0;
+        if (f && !f.host && GetWindowThreadProcessId(f.hwnd, &pid) && pid) ids->push_back(pid);
+        return true;
+    }
     case KIND_PROGRAM: return find_processes(st, ProcessName(name, ProcessName::Program), ids);
     case KIND_ID: return find_processes(st, ProcessName(name, ProcessName::Id), ids);
     default:
@@ -24,8 +34,9 @@ bool named_processes(State* st, const std::wstring& name, int kind, std::vector<
 
 }  // namespace
 
-// TerminateApp (name, kind, flags): kind 1, a program file name or full path;
-// kind 2, a process id. Flags 0 end the first process that matches, 1 every
+// TerminateApp (name, kind, flags): kind 0, a window title (the process that
+// owns the window); kind 1, a program file name or full path; kind 2, a
+// process id. Flags 0 end the first process that matches, 1 every
 // one. The script's own process is never ended. Returns how many processes
 // were ended, after waiting up to 5 seconds for them to be gone. When
 // processes matched but none could be ended: 1825, the failing call in the
