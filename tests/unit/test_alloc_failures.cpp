@@ -1,0 +1,301 @@
+// Allocation-failure injection over whole scripts (support/alloc_hooks.h):
+// every script test and example, and generated scripts, run once to count
+// their allocations of the string heap, of global memory and of the system
+// heap, and then again with one chosen allocation failing. Each such run must
+// end cleanly: no crash, no exception out of the library, consistent heaps,
+// nothing held after the tear-down (support/script_host.h). And the failure
+// must either leave no trace (a cache that simply does without) or be told:
+// where the run first goes another way than without the failure, the error
+// noted there is an out-of-memory error (3096, 1588, 1631, ... every message
+// that says memory could not be had).
+//
+// Which allocations fail (KEL_INJECT):
+//   sample (default) - the first allocation of each call path not failed yet
+//                      by an earlier script; stops after KEL_INJECT_SECONDS
+//                      (default 150) so the test suite stays short;
+//   paths            - in every script, the first allocation of each of its
+//                      call paths;
+//   all              - every allocation of every script, N = 1, 2, 3, ...
+//                      until the script runs through (tools/fuzz --inject).
+// KEL_INJECT_GENERATED=N adds N generated scripts (default 60),
+// KEL_INJECT_ONLY=text keeps only inputs whose path contains the text,
+// KEL_INJECT_LIST=1 prints every site reached.
+#include <gtest/gtest.h>
+#include "support/alloc_hooks.h"
+#include "support/sandbox.h"
+#include "support/script_corpus.h"
+#include "support/script_gen.h"
+#include "support/script_host.h"
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* env_text(const char* name, const char* fallback) {
+    const char* v = getenv(name);
+    return v && *v ? v : fallback;
+}
+
+bool is_oom(int e) {
+    const std::vector<int>& v = out_of_memory_numbers();
+    return std::find(v.begin(), v.end(), e) != v.end();
+}
+
+// Where the run with the failure first went another way, told by an
+// out-of-memory error? Empty when yes (or when nothing changed).
+std::string judge(const RunOutcome& base, const RunOutcome& run) {
+    if (run == base) return std::string();
+    size_t i = 0;
+    while (i < run.errors.size() && i < base.errors.size() && run.errors[i] == base.errors[i]) ++i;
+    if (i < run.errors.size()) {
+        if (is_oom(run.errors[i])) return std::string();
+        return "the first new error is " + std::to_string(run.errors[i]) + ", not an out-of-memory error";
+    }
+    std::string what = run.out != base.out ? "its output changed" : run.runErr != base.runErr ? "it ended otherwise"
+                                                                                             : "it changed";
+    return what + " without an out-of-memory error (errors noted: " + std::to_string(run.errors.size()) +
+           " against " + std::to_string(base.errors.size()) + ", end " + std::to_string(run.runErr) + " against " +
+           std::to_string(base.runErr) + ")";
+}
+
+struct Input {
+    std::string name;     // for messages
+    std::string path;     // main file name
+    std::string text;
+    std::string params;
+};
+
+struct Totals {
+    long runs = 0, failures = 0, absorbed = 0, told = 0, notFired = 0, inputs = 0, unsteady = 0, skipped = 0;
+    std::set<uint32_t> sites[inject::KINDS], paths[inject::KINDS];
+    std::map<uint32_t, std::string> failedSites;   // site -> first failure
+};
+
+class Injector {
+public:
+    Injector(const std::string& mode, double seconds) : mode_(mode), seconds_(seconds), start_(Clock::now()) {
+        host_.armed = true;
+        host_.budget = 20000;
+    }
+
+    bool out_of_time() const {
+        return mode_ == "sample" && std::chrono::duration<double>(Clock::now() - start_).count() > seconds_;
+    }
+
+    void run(const Input& in, Totals* t) {
+        std::string why;
+        host_.params = in.params;
+        // Once without the hooks counting: process-wide things made on first
+        // use are made now, not inside a counted run.
+        host_.armed = false;
+        host_.run(in.text, in.path, &why);
+        host_.armed = true;
+
+        inject::reset();
+        inject::record_paths(true);
+        const auto t0 = Clock::now();
+        const bool cleanRun = host_.run(in.text, in.path, &why);
+        const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+        inject::record_paths(false);
+        ++t->inputs;
+        if (!cleanRun) {
+            fail(t, 0, in, "without any failure: " + why);
+            return;
+        }
+        const RunOutcome base = host_.outcome;
+        std::vector<uint32_t> paths[inject::KINDS];
+        for (int k = 0; k < inject::KINDS; ++k) paths[k] = inject::paths(k);
+
+        inject::reset();
+        host_.run(in.text, in.path, &why);
+        const bool steady = host_.outcome == base;
+        t->unsteady += !steady;
+        if (mode_ == "sample" && took > 0.5) {     // too slow for a bounded run
+            ++t->skipped;
+            return;
+        }
+
+        for (int k = 0; k < inject::KINDS; ++k) {
+            std::set<uint32_t> seen;
+            for (size_t n = 1; n <= paths[k].size(); ++n) {
+                const uint32_t path = paths[k][n - 1];
+                if (mode_ != "all" && !seen.insert(path).second) continue;
+                if (mode_ == "sample" && t->paths[k].count(path)) continue;
+                if (out_of_time()) return;
+                inject::reset();
+                inject::fail_at(k, n);
+                const bool clean = host_.run(in.text, in.path, &why);
+                ++t->runs;
+                const inject::Fired f = inject::fired();
+                if (!f.fired) {
+                    ++t->notFired;
+                    if (!clean) fail(t, 0, in, std::string(inject::kind_name(k)) + " allocation " +
+                                                   std::to_string(n) + " (not reached): " + why);
+                    continue;
+                }
+                t->paths[k].insert(f.path);
+                t->sites[k].insert(inject::site_of(f.path));
+                std::string problem = clean ? (steady ? judge(base, host_.outcome) : std::string()) : why;
+                if (problem.empty()) {
+                    (host_.outcome == base ? t->absorbed : t->told)++;
+                    continue;
+                }
+                fail(t, inject::site_of(f.path), in,
+                     std::string(inject::kind_name(k)) + " allocation " + std::to_string(n) + " at " +
+                         inject::describe_path(f.path) + ": " + problem);
+            }
+        }
+    }
+
+private:
+    void fail(Totals* t, uint32_t site, const Input& in, const std::string& what) {
+        ++t->failures;
+        if (site && t->failedSites.count(site)) return;   // one report per site
+        if (site) t->failedSites[site] = what;
+        ADD_FAILURE() << in.name << ": " << what;
+    }
+
+    std::string mode_;
+    double seconds_;
+    Clock::time_point start_;
+    ScriptHost host_;
+};
+
+// ---- single sites ----------------------------------------------------------
+// Places where an allocation failure once went wrong: each case fails the
+// first allocation of its kind whose call path passes through `where`, in a
+// small script (or a script of the corpus, named by its path).
+
+struct SiteCase {
+    const char* script;   // the text, or "tests\\..." for a corpus script
+    int         kind;
+    const char* where;    // a function on the call path
+};
+
+const SiteCase kSiteCases[] = {
+    // Work buffers of built-in functions (C++ containers): 1588.
+    {"x = StrTypeInfo(1023, -1)\r\n", inject::SYSTEM_HEAP, "fn_strtypeinfo"},
+    {"x = TimeFormat(\"2024:01:02:03:04:05\", \"yyyy-MM-dd HH:mm\")\r\n", inject::SYSTEM_HEAP, "translate"},
+    {"bb = BinaryAlloc(20)\r\nBinaryPokeStr(bb, 0, \"<a>x</a>\")\r\nt = BinaryTagInit(bb, \"<a>\", \"</a>\")\r\n",
+     inject::SYSTEM_HEAP, "fn_binarytaginit"},
+    {"DebugData(\"a name longer than a few\", \"and a value as long\")\r\n", inject::SYSTEM_HEAP, "fn_debugdata"},
+    {"StdOut(ChrHexToUnicode(StrFill(\"4100\", 80)))\r\n", inject::SYSTEM_HEAP, "entry_call"},
+    {"Call(\"nosuch.kel\", \"\")\r\n", inject::SYSTEM_HEAP, "call_script"},
+    // The trace does without the record it could not write.
+    {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_write"},
+    {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_statement_text"},
+    {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_environment"},
+};
+
+std::string script_text(const char* s) {
+    if (strncmp(s, "tests\\", 6) != 0) return s;
+    for (const CorpusScript& c : script_corpus())
+        if (c.path.size() >= strlen(s) && c.path.compare(c.path.size() - strlen(s), strlen(s), s) == 0) return c.text;
+    return std::string();
+}
+
+TEST(AllocFailures, KnownSitesFailCleanly) {
+    ASSERT_TRUE(inject::install());
+    Sandbox sandbox;
+    ScriptHost host;
+    host.armed = true;
+    for (const SiteCase& c : kSiteCases) {
+        SCOPED_TRACE(std::string(c.where) + " in " + c.script);
+        const std::string text = script_text(c.script);
+        ASSERT_FALSE(text.empty());
+        std::string why;
+        host.armed = false;                 // once for what is made on first use
+        host.run(text, sandbox.dir() + "\\site.kel", &why);
+        host.armed = true;
+        inject::reset();
+        inject::record_paths(true);
+        const bool clean = host.run(text, sandbox.dir() + "\\site.kel", &why);
+        inject::record_paths(false);
+        if (!clean) {
+            ADD_FAILURE() << "without a failure: " << why;
+            continue;
+        }
+        const RunOutcome base = host.outcome;
+        const std::vector<uint32_t> paths = inject::paths(c.kind);
+        size_t n = 0;
+        for (size_t i = 0; i < paths.size() && !n; ++i)
+            if (inject::describe_path(paths[i]).find(c.where) != std::string::npos) n = i + 1;
+        if (!n) {
+            ADD_FAILURE() << "no " << inject::kind_name(c.kind) << " allocation passes through " << c.where;
+            continue;
+        }
+        inject::reset();
+        inject::fail_at(c.kind, n);
+        EXPECT_TRUE(host.run(text, sandbox.dir() + "\\site.kel", &why)) << why;
+        EXPECT_TRUE(inject::fired().fired);
+        EXPECT_EQ(judge(base, host.outcome), "") << inject::describe_path(inject::fired().path);
+    }
+}
+
+TEST(AllocFailures, EveryReachedAllocationFailsCleanly) {
+    ASSERT_TRUE(inject::install());
+    ASSERT_FALSE(out_of_memory_numbers().empty());
+    Sandbox sandbox;
+    const std::string mode = env_text("KEL_INJECT", "sample");
+    ASSERT_TRUE(mode == "sample" || mode == "paths" || mode == "all") << "KEL_INJECT=" << mode;
+    const double seconds = atof(env_text("KEL_INJECT_SECONDS", "150"));
+    const int generated = atoi(env_text("KEL_INJECT_GENERATED", "60"));
+    const std::string only = env_text("KEL_INJECT_ONLY", "");
+
+    std::vector<Input> inputs;
+    for (const CorpusScript& s : script_corpus()) {
+        std::string params = s.params;
+        for (size_t at; (at = params.find("{temp}")) != std::string::npos;) params.replace(at, 6, sandbox.dir());
+        inputs.push_back({s.path.substr(s.path.find("\\tests\\") != std::string::npos ? s.path.find("\\tests\\") + 1
+                                                                                       : s.path.find("\\examples\\") + 1),
+                          s.path, s.text, params});
+    }
+    Generator gen(20240901);
+    for (int i = 0; i < generated; ++i) {
+        std::string text = i % 4 == 0 ? gen.deep_arrays() + gen.script() : i % 4 == 1 ? gen.deep_structures()
+                                                                                     : gen.script();
+        inputs.push_back({"generated script " + std::to_string(i + 1) + ":\n" + text, sandbox.dir() + "\\gen.kel",
+                          text, ""});
+    }
+    if (!only.empty())
+        inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                                    [&](const Input& in) { return in.name.find(only) == std::string::npos; }),
+                     inputs.end());
+
+    Totals t;
+    Injector inj(mode, seconds);
+    const auto start = Clock::now();
+    for (const Input& in : inputs) {
+        if (inj.out_of_time()) break;
+        inj.run(in, &t);
+        sandbox.empty();
+    }
+    const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+
+    std::set<uint32_t> allSites, allPaths;
+    for (int k = 0; k < inject::KINDS; ++k) {
+        allSites.insert(t.sites[k].begin(), t.sites[k].end());
+        allPaths.insert(t.paths[k].begin(), t.paths[k].end());
+    }
+    printf("allocation-failure injection (%s): %ld of %zu inputs in %.0f s, %ld runs with a failure\n", mode.c_str(),
+           t.inputs, inputs.size(), secs, t.runs);
+    printf("  allocation sites reached and failed: %zu (string heap %zu, global memory %zu, system heap %zu); "
+           "call paths %zu\n", allSites.size(), t.sites[0].size(), t.sites[1].size(), t.sites[2].size(),
+           allPaths.size());
+    printf("  failures absorbed %ld, told by an out-of-memory error %ld, not reached %ld; inputs not steady %ld, "
+           "too slow %ld; faults %ld\n", t.absorbed, t.told, t.notFired, t.unsteady, t.skipped, t.failures);
+    if (getenv("KEL_INJECT_LIST"))
+        for (uint32_t s : allSites) printf("  site %s\n", inject::describe_site(s).c_str());
+    EXPECT_GT(t.runs, 0);
+}
+
+}  // namespace
