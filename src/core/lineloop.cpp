@@ -61,10 +61,9 @@ void pump_between_statements(State* st) {
 }
 
 void debug_line(const char* line) {
-    std::string text = ">>>>>";
-    text += line;
-    text += "<<<<<\r\n";
-    OutputDebugStringA(text.c_str());
+    char text[LINE_BUF + 16];
+    snprintf(text, sizeof text, ">>>>>%s<<<<<\r\n", line);
+    OutputDebugStringA(text);
 }
 
 // A label line: the offset of the statement written after the name, or 0

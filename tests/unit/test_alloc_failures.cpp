@@ -180,6 +180,7 @@ struct SiteCase {
     int         kind;
     const char* where;    // functions on the call path, innermost first, "|" between
     int         nth = 1;  // the n-th allocation that passes there
+    bool        removed = false;   // the work there needs no memory any more
 };
 
 // Does the call path pass through `where` ("a|b": a in the first frame that
@@ -214,13 +215,13 @@ const SiteCase kSiteCases[] = {
      inject::SYSTEM_HEAP, "fn_binarytaginit"},
     {"DebugData(\"a name longer than a few\", \"and a value as long\")\r\n", inject::SYSTEM_HEAP, "fn_debugdata"},
     {"StdOut(ChrHexToUnicode(StrFill(\"4100\", 80)))\r\n", inject::SYSTEM_HEAP, "entry_call"},
-    {"Call(\"nosuch.kel\", \"\")\r\n", inject::SYSTEM_HEAP, "call_script"},
+    {"Call(\"nosuch.kel\", \"\")\r\n", inject::SYSTEM_HEAP, "call_script", 1, true},
     // The trace does without the record it could not write.
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_write"},
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_statement_text"},
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_environment"},
     // The executor's own work buffers: 1588, with nothing left behind.
-    {"tests\\scripts\\loading\\call_script.kel", inject::SYSTEM_HEAP, "dir_of|call_script"},
+    {"tests\\scripts\\loading\\call_script.kel", inject::SYSTEM_HEAP, "dir_of|call_script", 1, true},
     {"x = 1\r\n", inject::SYSTEM_HEAP, "ProcessDaBatBuffer"},
     {"Call(\"nosuch.kel\", \"a b c d e f g h i j k l m n o p q r s t u v w x y z\")\r\n", inject::SYSTEM_HEAP,
      "split_words"},
@@ -236,8 +237,8 @@ const SiteCase kSiteCases[] = {
      "read_side"},
     {"n = ChrHexToUnicode(StrFill(\"3000\", 60) : \"3300\")\r\nx = StrFill(\"x\", n)\r\n", inject::SYSTEM_HEAP,
      "ansi_view"},
-    {"x = 1 / 0\r\n", inject::SYSTEM_HEAP, "source_location"},
-    {"Debug(-1)\r\nx = 1\r\n", inject::SYSTEM_HEAP, "line_loop|ProcessDaBatBuffer"},
+    {"x = 1 / 0\r\n", inject::SYSTEM_HEAP, "source_location", 1, true},
+    {"Debug(-1)\r\nx = 1\r\n", inject::SYSTEM_HEAP, "line_loop|ProcessDaBatBuffer", 1, true},
     // A function's parameters that cannot be stored: the error is reported,
     // not taken for one reported inside the function.
     {"#DefineFunction f(a)\r\nReturn a\r\n#EndFunction\r\nx = f(\"text\")\r\n", inject::STRING_HEAP,
@@ -277,6 +278,7 @@ TEST(AllocFailures, KnownSitesFailCleanly) {
         size_t n = 0;
         for (size_t i = 0, seen = 0; i < paths.size() && !n; ++i)
             if (path_passes(paths[i], c.where) && ++seen == static_cast<size_t>(c.nth)) n = i + 1;
+        if (!n && c.removed) continue;
         if (!n) {
             std::string met;
             std::set<uint32_t> shown;
