@@ -207,6 +207,13 @@ bool path_passes(uint32_t path, const std::string& where) {
     return true;
 }
 
+const char kLabelHandler[] =
+    "IntControl(73, 1, 0, 0, 0)\r\nx = 1 / 0\r\nStdOut(\"not here\")\r\nExit\r\n:cxerrorhandler\r\n"
+    "StdOut(cxerrortextstring)\r\n";
+const char kFunctionHandler[] =
+    "#DefineFunction OnErr(e)\r\nStdOut(\"error \" : e[0])\r\nReturn 1\r\n#EndFunction\r\n"
+    "IntControl(73, 3, \"OnErr\", 0, 0)\r\nx = 1 / 0\r\nStdOut(\"after\")\r\n";
+
 const SiteCase kSiteCases[] = {
     // Work buffers of built-in functions (C++ containers): 1588.
     {"x = StrTypeInfo(1023, -1)\r\n", inject::SYSTEM_HEAP, "fn_strtypeinfo"},
@@ -239,6 +246,24 @@ const SiteCase kSiteCases[] = {
      "ansi_view"},
     {"x = 1 / 0\r\n", inject::SYSTEM_HEAP, "source_location", 1, true},
     {"Debug(-1)\r\nx = 1\r\n", inject::SYSTEM_HEAP, "line_loop|ProcessDaBatBuffer", 1, true},
+    // Error handlers that cannot be given the error's variables or cannot be
+    // started: the memory error is reported instead of being lost.
+    {kLabelHandler, inject::STRING_HEAP, "err_set_vars"},
+    {kLabelHandler, inject::GLOBAL_MEMORY, "CreateMyArray|err_set_vars"},
+    {kFunctionHandler, inject::STRING_HEAP, "err_set_vars"},
+    {kFunctionHandler, inject::GLOBAL_MEMORY, "CreateMyArray|err_set_vars"},
+    {kFunctionHandler, inject::GLOBAL_MEMORY, "udf_call|call_handler"},
+    {kFunctionHandler, inject::SYSTEM_HEAP, "line_loop|udf_call"},
+    {"ErrorMode(@OFF)\r\nx = ArrDimension(0, 1)\r\nStdOut(cxerrortextstring)\r\n", inject::STRING_HEAP,
+     "err_set_vars"},
+    {"ErrorMode(@OFF)\r\nErrorEvent(-1, 7001, \"minor\")\r\nStdOut(cxerrortextstring)\r\n", inject::STRING_HEAP,
+     "err_set_vars"},
+    {"#DefineFunction OnErr(e)\r\nStdOut(e[6])\r\nReturn 1\r\n#EndFunction\r\nIntControl(73, 3, \"OnErr\", 0, 0)\r\n"
+     "StdOut(y)\r\n", inject::SYSTEM_HEAP, "err_detail"},
+    // Families: memory trouble is 1588, not the function's own failure.
+    {"DebugTrace(@on, \"t.txt\")\r\n", inject::SYSTEM_HEAP, "trace_block"},
+    {"tests\\scripts\\binary\\compress.kel", inject::SYSTEM_HEAP, "fn_binarycomp"},
+    {"tests\\scripts\\binary\\compress.kel", inject::SYSTEM_HEAP, "fn_binaryuncomp"},
     // A function's parameters that cannot be stored: the error is reported,
     // not taken for one reported inside the function.
     {"#DefineFunction f(a)\r\nReturn a\r\n#EndFunction\r\nx = f(\"text\")\r\n", inject::STRING_HEAP,
