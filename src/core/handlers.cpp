@@ -94,7 +94,9 @@ bool jump_to_label(State* st, const char* label, uint32_t* nextPos, uint32_t lin
 // Calls handler function `name` with cxerrorarray for error e. Returns the
 // result's bits (bit 0 keep armed, bit 1 decline), or -1 when the function is
 // missing or unsuitable or failed; *mode drops to 0 unless bit 0 came back.
-// st->err is 0 afterwards, or the control code the handler ended with.
+// st->err is 0 afterwards, or the control code the handler ended with. -2
+// when there was no memory to call it (its variables, its local table): st->err
+// holds that error, to be reported in place of e.
 int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     char lname[VARNAMESIZE + 1];
     size_t n = strnlen(name, VARNAMESIZE);
@@ -103,10 +105,11 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     int idx = isalpha(static_cast<unsigned char>(lname[0])) ? udf_find(st, lname) : -1;
     const UdfRecord* rec = idx >= 0 ? udf_record(st, static_cast<uint32_t>(idx)) : nullptr;
     Cell arr;
-    if (!rec || rec->params != 1 || !err_set_vars(st, e, true, &arr)) {
+    if (!rec || rec->params != 1) {
         *mode = 0;
         return -1;
     }
+    if (!err_set_vars(st, e, true, &arr)) return -2;
     st->err = 0;
     char* detail = st->detail;   // the handler's own statements must not consume our details
     st->detail = nullptr;
@@ -119,6 +122,7 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     err_detail_free(st);
     st->detail = detail;
     cell_release(st, &arr, CM_BARE);
+    if (!ok && (st->err == 1672 || st->err == 3673)) return -2;   // it could not start
     int bits = -1;
     if (ok && st->err == 0) {
         bits = conv_to_int(st, &result, true, false) ? (result.i & 3) : 0;
@@ -134,7 +138,7 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
 int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     const int mode = st->cancelMode;
     if (mode == 1 || mode == -1 || mode == 2) {
-        err_set_vars(st, 9999, false, nullptr);
+        if (!err_set_vars(st, 9999, false, nullptr)) return -1;
         st->err = 0;
         if (mode == 2 && !push_handler_frame(st, 3618, 1, *nextPos, linePos, buf)) return -1;
         if (!jump_to_label(st, "CANCEL", nextPos, linePos, buf)) {
@@ -148,6 +152,7 @@ int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     }
     if (mode == 3) {
         int bits = call_handler(st, st->cancelFunc, 9999, &st->cancelMode);
+        if (bits == -2) return -1;
         if (bits >= 0 && !(bits & 2)) return 1;
         if (st->err != 9000) st->err = 9999;
         return 0;
@@ -161,7 +166,7 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
     const int mode = st->errHandlerMode;
     if (mode == 1 || mode == 2) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
-        err_set_vars(st, e, false, nullptr);
+        if (!err_set_vars(st, e, false, nullptr)) return -1;
         st->err = 0;
         st->errHandlerMode = 0;
         if (mode == 2 && !push_handler_frame(st, 3619, 2, *nextPos, linePos, buf)) return -1;
@@ -181,6 +186,7 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
     if (mode == 3) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
         int bits = call_handler(st, st->errFunc, e, &st->errHandlerMode);
+        if (bits == -2) return -1;
         if (bits >= 0 && !(bits & 2)) {
             trace_error(st, e, false);
             return 1;
@@ -196,7 +202,11 @@ int report_error(State* st, uint16_t e) {
     const int severity = err_severity(e);
     if (st->errorMode == EM_OFF && severity == SEV_MINOR) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
-        err_set_vars(st, e, false, nullptr);
+        if (!err_set_vars(st, e, false, nullptr)) {
+            // No memory even for the variables: that stops the run, shown.
+            const uint16_t m = st->err;
+            return err_report(st, nullptr, 1, m, SEV_FATAL);
+        }
         st->err = 0;
         trace_error(st, e, false);
         return 1;

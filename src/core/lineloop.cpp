@@ -93,7 +93,13 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     const bool nested = st->curBuffer != nullptr;
     if (nested) {
         outer.reset(new (std::nothrow) RunningContext);
-        if (!outer) return ex::fail(st, 1672);
+        if (!outer) {
+            // The nested run cannot start. Its caller takes a failed nested
+            // run for one whose error was reported inside, so report it here,
+            // at the statement that called.
+            err_report(st, nullptr, 1, 1672, err_severity(1672));
+            return ex::fail(st, 1672);
+        }
         outer->save(st);
         tokens_detach(st);
     }

@@ -204,7 +204,11 @@ bool ScriptHost::run(const std::vector<std::string>& buffers, const std::string&
         g_started = GetTickCount();
         g_running = true;
         const int started = call(armed, &escaped, [&] {
-            if (!params.empty()) DLLServices(state, KEL_SVC_PARAMS, const_cast<char*>(params.c_str()), nullptr, 0, 0);
+            if (!params.empty() &&
+                !DLLServices(state, KEL_SVC_PARAMS, const_cast<char*>(params.c_str()), nullptr, 0, 0)) {
+                inject::HostScope own;
+                outcome.errors.push_back(kParamsRefused);
+            }
             return ProcessDaBatBuffer(nullptr, state, script, reinterpret_cast<uint64_t>(&host_entry), kHostTable);
         });
         g_running = false;

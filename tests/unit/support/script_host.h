@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+// Noted in RunOutcome::errors when DLLServices 11 refused the parameter
+// string (answered 0): the host was told, as it is told of an error.
+constexpr int kParamsRefused = -11;
+
 struct RunOutcome {
     bool started = true;         // every buffer was accepted (ProcessDaBatBuffer answered 1)
     int  runErr = 0;             // how the last buffer ended (DLLServices 4)
