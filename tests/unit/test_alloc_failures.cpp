@@ -10,9 +10,10 @@
 // that says memory could not be had).
 //
 // Which allocations fail (KEL_INJECT):
-//   sample (default) - the first allocation of each call path not failed yet
-//                      by an earlier script; stops after KEL_INJECT_SECONDS
-//                      (default 150) so the test suite stays short;
+//   sample (default) - every input counted first, then the first allocation
+//                      of each call path (in the first input that has it),
+//                      until KEL_INJECT_SECONDS (default 150) have passed, so
+//                      the test suite stays short;
 //   paths            - in every script, the first allocation of each of its
 //                      call paths;
 //   all              - every allocation of every script, N = 1, 2, 3, ...
@@ -31,6 +32,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <map>
 #include <set>
 #include <string>
@@ -61,6 +64,9 @@ std::string judge(const RunOutcome& base, const RunOutcome& run) {
         if (is_oom(run.errors[i])) return std::string();
         return "the first new error is " + std::to_string(run.errors[i]) + ", not an out-of-memory error";
     }
+    // An end the host reads (DLLServices 4) counts too: under @OFF a minor
+    // error is only noted there.
+    if (run.runErr != base.runErr && is_oom(run.runErr)) return std::string();
     std::string what = run.out != base.out ? "its output changed" : run.runErr != base.runErr ? "it ended otherwise"
                                                                                              : "it changed";
     return what + " without an out-of-memory error (errors noted: " + std::to_string(run.errors.size()) +
@@ -93,94 +99,134 @@ struct Totals {
     std::map<uint32_t, std::string> failedSites;   // site -> first failure
 };
 
+// One input counted: how it runs without a failure and where it allocates.
+struct Prepared {
+    const Input* in = nullptr;
+    RunOutcome base;
+    bool steady = false;     // two runs without a failure ended alike
+    double seconds = 0;      // one run
+    std::vector<uint32_t> paths[inject::KINDS];   // call path of each allocation, in order
+};
+
+// One planned failure: allocation n of `kind` in an input.
+struct Plan {
+    const Prepared* p;
+    int kind;
+    size_t n;
+};
+
+// What a crash or a terminate() was in the middle of.
+std::string g_running;
+
+void tell_crash(const char* what) {
+    const inject::Fired f = inject::fired();
+    fprintf(stderr, "\n*** %s during %s", what, g_running.c_str());
+    if (f.fired) fprintf(stderr, " (failed at %s)", inject::describe_path(f.path).c_str());
+    fprintf(stderr, " ***\n");
+    fflush(stderr);
+}
+
+LONG WINAPI on_crash(EXCEPTION_POINTERS* e) {
+    char what[64];
+    snprintf(what, sizeof what, "exception %#lx", e && e->ExceptionRecord ? e->ExceptionRecord->ExceptionCode : 0ul);
+    tell_crash(what);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 class Injector {
 public:
-    Injector(const std::string& mode, double seconds) : mode_(mode), seconds_(seconds), start_(Clock::now()) {
+    explicit Injector(Totals* t) : t_(t) {
         host_.armed = true;
         host_.budget = 20000;
+        SetUnhandledExceptionFilter(on_crash);
+        std::set_terminate([] {
+            tell_crash("terminate()");
+            abort();
+        });
     }
 
-    bool out_of_time() const {
-        return mode_ == "sample" && std::chrono::duration<double>(Clock::now() - start_).count() > seconds_;
-    }
-
-    void run(const Input& in, Totals* t) {
+    // Runs the input without a failure: once unwatched (process-wide things
+    // made on first use are made then, not inside a counted run), once
+    // counting, once more to see whether it runs the same each time.
+    bool prepare(const Input& in, Prepared* p) {
         std::string why;
+        p->in = &in;
         host_.params = in.params;
-        // Once without the hooks counting: process-wide things made on first
-        // use are made now, not inside a counted run.
         host_.armed = false;
         host_.run(in.text, in.path, &why);
         host_.armed = true;
-
         inject::reset();
         inject::record_paths(true);
         const auto t0 = Clock::now();
-        const bool cleanRun = host_.run(in.text, in.path, &why);
-        const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+        const bool clean = host_.run(in.text, in.path, &why);
+        p->seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         inject::record_paths(false);
-        ++t->inputs;
-        if (!cleanRun) {
-            fail(t, 0, in, "without any failure: " + why);
-            return;
+        ++t_->inputs;
+        if (!clean) {
+            fail(0, in, "without any failure: " + why);
+            return false;
         }
-        const RunOutcome base = host_.outcome;
-        std::vector<uint32_t> paths[inject::KINDS];
-        for (int k = 0; k < inject::KINDS; ++k) paths[k] = inject::paths(k);
-
+        p->base = host_.outcome;
+        for (int k = 0; k < inject::KINDS; ++k) p->paths[k] = inject::paths(k);
         inject::reset();
         host_.run(in.text, in.path, &why);
-        const bool steady = host_.outcome == base;
-        t->unsteady += !steady;
-        if (mode_ == "sample" && took > 0.5) {     // too slow for a bounded run
-            ++t->skipped;
-            return;
-        }
+        p->steady = host_.outcome == p->base;
+        t_->unsteady += !p->steady;
+        return true;
+    }
 
+    // The failures to try in one input: every allocation, or the first of
+    // each call path (not yet planned anywhere, with `skip`).
+    static void plan(const Prepared& p, bool every, std::set<uint32_t>* skip, std::vector<Plan>* out) {
         for (int k = 0; k < inject::KINDS; ++k) {
             std::set<uint32_t> seen;
-            for (size_t n = 1; n <= paths[k].size(); ++n) {
-                const uint32_t path = paths[k][n - 1];
-                if (mode_ != "all" && !seen.insert(path).second) continue;
-                if (mode_ == "sample" && t->paths[k].count(path)) continue;
-                if (out_of_time()) return;
-                inject::reset();
-                inject::fail_at(k, n);
-                const bool clean = host_.run(in.text, in.path, &why);
-                ++t->runs;
-                const inject::Fired f = inject::fired();
-                if (!f.fired) {
-                    ++t->notFired;
-                    if (!clean) fail(t, 0, in, std::string(inject::kind_name(k)) + " allocation " +
-                                                   std::to_string(n) + " (not reached): " + why);
-                    continue;
-                }
-                t->paths[k].insert(f.path);
-                t->sites[k].insert(inject::site_of(f.path));
-                std::string problem = !clean ? why : steady && !courtesy(f.path) ? judge(base, host_.outcome)
-                                                                                 : std::string();
-                if (problem.empty()) {
-                    (host_.outcome == base ? t->absorbed : t->told)++;
-                    continue;
-                }
-                fail(t, inject::site_of(f.path), in,
-                     std::string(inject::kind_name(k)) + " allocation " + std::to_string(n) + " at " +
-                         inject::describe_path(f.path) + ": " + problem);
+            for (size_t n = 1; n <= p.paths[k].size(); ++n) {
+                const uint32_t path = p.paths[k][n - 1];
+                if (!every && !seen.insert(path).second) continue;
+                if (skip && !skip[k].insert(path).second) continue;
+                out->push_back({&p, k, n});
             }
         }
     }
 
+    // One run with the planned allocation failing, and its checks.
+    void inject(const Plan& pl) {
+        const Prepared& p = *pl.p;
+        const Input& in = *p.in;
+        std::string why;
+        host_.params = in.params;
+        inject::reset();
+        inject::fail_at(pl.kind, pl.n);
+        g_running = in.name + ", " + inject::kind_name(pl.kind) + " allocation " + std::to_string(pl.n);
+        const bool clean = host_.run(in.text, in.path, &why);
+        ++t_->runs;
+        const inject::Fired f = inject::fired();
+        const std::string which = std::string(inject::kind_name(pl.kind)) + " allocation " + std::to_string(pl.n);
+        if (!f.fired) {
+            ++t_->notFired;
+            if (!clean) fail(0, in, which + " (not reached): " + why);
+            return;
+        }
+        t_->paths[pl.kind].insert(f.path);
+        t_->sites[pl.kind].insert(inject::site_of(f.path));
+        const std::string problem = !clean ? why : p.steady && !courtesy(f.path) ? judge(p.base, host_.outcome)
+                                                                                : std::string();
+        if (problem.empty()) {
+            (host_.outcome == p.base ? t_->absorbed : t_->told)++;
+            return;
+        }
+        fail(inject::site_of(f.path), in, which + " at " + inject::describe_path(f.path) + ": " + problem);
+    }
+
 private:
-    void fail(Totals* t, uint32_t site, const Input& in, const std::string& what) {
-        ++t->failures;
-        if (site && t->failedSites.count(site)) return;   // one report per site
-        if (site) t->failedSites[site] = what;
+    void fail(uint32_t site, const Input& in, const std::string& what) {
+        ++t_->failures;
+        if (site && t_->failedSites.count(site)) return;   // one report per site
+        if (site) t_->failedSites[site] = what;
         ADD_FAILURE() << in.name << ": " << what;
     }
 
-    std::string mode_;
-    double seconds_;
-    Clock::time_point start_;
+    Totals* t_;
     ScriptHost host_;
 };
 
@@ -264,6 +310,7 @@ const SiteCase kSiteCases[] = {
     // started: the memory error is reported instead of being lost.
     {kLabelHandler, inject::STRING_HEAP, "err_set_vars"},
     {kLabelHandler, inject::GLOBAL_MEMORY, "CreateMyArray|err_set_vars"},
+    {kLabelHandler, inject::SYSTEM_HEAP, "label_search|err_after_statement"},
     {kFunctionHandler, inject::STRING_HEAP, "err_set_vars"},
     {kFunctionHandler, inject::GLOBAL_MEMORY, "CreateMyArray|err_set_vars"},
     {kFunctionHandler, inject::GLOBAL_MEMORY, "udf_call|call_handler"},
@@ -367,14 +414,38 @@ TEST(AllocFailures, EveryReachedAllocationFailsCleanly) {
                      inputs.end());
 
     Totals t;
-    Injector inj(mode, seconds);
+    Injector inj(&t);
     const auto start = Clock::now();
-    for (const Input& in : inputs) {
-        if (inj.out_of_time()) break;
-        inj.run(in, &t);
-        sandbox.empty();
+    auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    std::deque<Prepared> prepared;
+    if (mode == "sample") {
+        // Breadth first: every input counted, then each call path failed
+        // once (in the first input that has it), until the time is up.
+        std::set<uint32_t> planned[inject::KINDS];
+        std::vector<Plan> plans;
+        for (const Input& in : inputs) {
+            prepared.emplace_back();
+            if (!inj.prepare(in, &prepared.back())) continue;
+            if (prepared.back().seconds > 0.5) ++t.skipped;   // too slow for a bounded run
+            else Injector::plan(prepared.back(), false, planned, &plans);
+            sandbox.empty();
+        }
+        for (const Plan& pl : plans) {
+            if (elapsed() > seconds) break;
+            inj.inject(pl);
+            sandbox.empty();
+        }
+    } else {
+        for (const Input& in : inputs) {
+            Prepared p;
+            if (!inj.prepare(in, &p)) continue;
+            std::vector<Plan> plans;
+            Injector::plan(p, mode == "all", nullptr, &plans);
+            for (const Plan& pl : plans) inj.inject(pl);
+            sandbox.empty();
+        }
     }
-    const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+    const double secs = elapsed();
 
     std::set<uint32_t> allSites, allPaths;
     for (int k = 0; k < inject::KINDS; ++k) {
