@@ -81,10 +81,12 @@ void trace_handler_entry(State* st) {
     if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_EVENT, nullptr, nullptr);
 }
 
+// A label that is not there clears the error; a search that had no memory
+// leaves 1588, which is then reported in place of the error.
 bool jump_to_label(State* st, const char* label, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     uint32_t pos = *nextPos;
     if (!label_search(st, label, &pos, linePos, st->curStmtPos, buf, true)) {
-        st->err = 0;
+        if (st->err != 1588) st->err = 0;
         return false;
     }
     *nextPos = pos;
@@ -143,6 +145,7 @@ int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
         if (mode == 2 && !push_handler_frame(st, 3618, 1, *nextPos, linePos, buf)) return -1;
         if (!jump_to_label(st, "CANCEL", nextPos, linePos, buf)) {
             if (mode == 2) struct_pop(st);
+            if (st->err == 1588) return -1;
             st->err = 9999;
             return 0;
         }
@@ -172,7 +175,7 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
         if (mode == 2 && !push_handler_frame(st, 3619, 2, *nextPos, linePos, buf)) return -1;
         if (!jump_to_label(st, "CXERRORHANDLER", nextPos, linePos, buf)) {
             if (mode == 2) struct_pop(st);
-            st->err = e;
+            if (st->err != 1588) st->err = e;
             return -1;
         }
         // Inside an If or Switch the handler's lines must not be skipped.
