@@ -287,7 +287,7 @@ const SiteCase kSiteCases[] = {
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_write"},
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_statement_text"},
     {"DebugTrace(@on, \"t.txt\")\r\nx = 1\r\ny = x + 1\r\n", inject::SYSTEM_HEAP, "trace_environment"},
-    {"DebugTrace(@on, \"*DEBUGDATA*\")\r\nx = 1\r\n", inject::SYSTEM_HEAP, "TraceOut::flush"},
+    {"DebugTrace(@on, \"*DEBUGDATA*\")\r\nx = 1\r\n", inject::SYSTEM_HEAP, "TraceOut::flush", 1, true},
     // The executor's own work buffers: 1588, with nothing left behind.
     {"tests\\scripts\\loading\\call_script.kel", inject::SYSTEM_HEAP, "dir_of|call_script", 1, true},
     {"x = 1\r\n", inject::SYSTEM_HEAP, "ProcessDaBatBuffer"},
