@@ -61,6 +61,8 @@ struct StmtCtx {
 // that frees a buffer that ran must call lines_forget(st, buf) first, since a
 // new block may get the same handle.
 int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller);
+// Frees the saved contexts that nested line loops keep for reuse (tear-down).
+void running_pool_free(State* st);
 // The line source of the running statement: reads the line after the current
 // one (a multi-line string constant continues there) into out (LINE_BUF bytes)
 // and advances State::nextPos. 1 a line, 0 none left.

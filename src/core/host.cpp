@@ -148,6 +148,7 @@ void release_variables(State* st) {
 
 void teardown(State* st) {
     lines_forget_all(st);
+    running_pool_free(st);
     foreach_release_all(st);
     udf_free_all(st);
     release_variables(st);

@@ -29,8 +29,17 @@ struct CachedToken {
 }  // namespace
 
 struct LineEntry {
+    uint32_t gen = 0;                    // the buffer's generation when read
+    // The entries that followed this one last time (the next line, and the
+    // target of a jump): a loop finds its lines without hashing.
+    uint32_t followPos[2] = {0, 0};
+    LineEntry* follow[2] = {nullptr, nullptr};
     uint32_t textPos = 0, nextPos = 0;
     bool     tooLong = false;
+    bool     plain = false;              // line_text_plain of the text
+    int32_t  markerOff = -1;             // offset of a judged jump marker, -1 none
+    bool     markerGenuine = false, markerGosub = false;
+    uint32_t markerTarget = 0;
     std::string text;
     std::vector<CachedToken> toks;   // sorted by start
     std::string arena;
@@ -48,6 +57,7 @@ struct LineEntry {
 struct BufferLines {
     HGLOBAL  buf;
     uint32_t keyBase;
+    uint32_t gen = 0;   // raised when the entries go stale
     std::unordered_map<uint32_t, std::unique_ptr<LineEntry>> lines;
     std::vector<std::unique_ptr<LineEntry>> stale;
 };
@@ -86,7 +96,7 @@ BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase) {
     for (BufferLines* b : c->buffers)
         if (b->buf == buf && b->keyBase == keyBase) return b;
     try {
-        std::unique_ptr<BufferLines> b(new BufferLines{buf, keyBase, {}, {}});
+        std::unique_ptr<BufferLines> b(new BufferLines{buf, keyBase, 0, {}, {}});
         c->buffers.push_back(b.get());   // may fail: then the record goes with `b`
         return b.release();
     } catch (const std::bad_alloc&) {
@@ -100,12 +110,32 @@ LineEntry* line_find(BufferLines* b, uint32_t pos) {
     return it == b->lines.end() ? nullptr : it->second.get();
 }
 
+LineEntry* line_next(BufferLines* b, LineEntry* prev, uint32_t pos) {
+    if (!b) return nullptr;
+    const bool chain = prev && prev->gen == b->gen;
+    if (chain) {
+        for (int k = 0; k < 2; ++k) {
+            LineEntry* f = prev->follow[k];
+            if (f && prev->followPos[k] == pos && f->gen == b->gen) return f;
+        }
+    }
+    LineEntry* e = line_find(b, pos);
+    if (chain && e) {
+        const int k = pos == prev->nextPos ? 0 : 1;
+        prev->follow[k] = e;
+        prev->followPos[k] = pos;
+    }
+    return e;
+}
+
 LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t textPos, uint32_t nextPos,
                       bool tooLong) {
     if (!b) return nullptr;
     try {
         auto e = std::make_unique<LineEntry>();
+        e->gen = b->gen;
         e->text.assign(text);
+        e->plain = line_text_plain(text);
         e->textPos = textPos;
         e->nextPos = nextPos;
         e->tooLong = tooLong;
@@ -124,6 +154,23 @@ void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* next
     *textPos = e->textPos;
     *nextPos = e->nextPos;
     *tooLong = e->tooLong;
+}
+
+bool line_plain(const LineEntry* e) { return e->plain; }
+
+int line_marker(const LineEntry* e, uint32_t offset, bool* gosub, uint32_t* target) {
+    if (!e || e->markerOff != static_cast<int32_t>(offset)) return -1;
+    *gosub = e->markerGosub;
+    *target = e->markerTarget;
+    return e->markerGenuine ? 1 : 0;
+}
+
+void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub, uint32_t target) {
+    if (!e || offset > 0xFFFF) return;
+    e->markerOff = static_cast<int32_t>(offset);
+    e->markerGenuine = genuine;
+    e->markerGosub = gosub;
+    e->markerTarget = target;
 }
 
 void tokens_attach(State* st, LineEntry* e) {
@@ -218,6 +265,7 @@ void lines_stale(State* st, HGLOBAL buf) {
     if (!c) return;
     for (BufferLines* b : c->buffers) {
         if (b->buf != buf) continue;
+        b->gen++;
         try {
             for (auto& kv : b->lines) b->stale.push_back(std::move(kv.second));
             b->lines.clear();

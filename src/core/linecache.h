@@ -25,6 +25,7 @@
 // was recorded, and anything else takes the ordinary path.
 #pragma once
 #include "state.h"
+#include <cstring>
 
 struct BufferLines;
 struct LineEntry;
@@ -34,11 +35,24 @@ struct LineEntry;
 BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase);
 // The entry of the line at `pos`, or nullptr.
 LineEntry* line_find(BufferLines* b, uint32_t pos);
+// The same, for the line that runs after the line of `prev` (may be null):
+// remembered per entry, so a loop finds its next line without a lookup.
+LineEntry* line_next(BufferLines* b, LineEntry* prev, uint32_t pos);
 // Records a line just read at `pos`. Returns the entry or nullptr.
 LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t textPos, uint32_t nextPos,
                       bool tooLong);
 // Copies a cached line into `out` (LINE_BUF bytes); gives its positions.
 void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* nextPos, bool* tooLong);
+// Whether a line runs as it stands: no "%" and no leading "#" (lines that
+// percent substitution may rewrite).
+inline bool line_text_plain(const char* text) { return text[0] != '#' && !strchr(text, '%'); }
+bool line_plain(const LineEntry* e);
+
+// The jump marker at `offset` of the line, as judged before: -1 not judged
+// yet, 0 ordinary text, 1 a marker (gosub, target filled). A line's text
+// never changes while its entry is current, so neither does the judgement.
+int line_marker(const LineEntry* e, uint32_t offset, bool* gosub, uint32_t* target);
+void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub, uint32_t target);
 
 // Makes the entry's tokens describe State::line for the statement about to
 // run (nullptr: none). Drops them first when functions were defined since.

@@ -26,15 +26,19 @@
 namespace {
 
 // What the statement running when a nested loop starts is in the middle of.
+// Only the used parts of the token and line buffers are copied: a function
+// call saves and restores this around every call.
 struct RunningContext {
-    uint8_t  tokenizer[offsetof(State, token) + TOKEN_BUF - offsetof(State, prog)];
+    uint8_t  tokenizer[offsetof(State, token) - offsetof(State, prog)];
+    char     token[TOKEN_BUF];
     char     line[LINE_BUF];
     HGLOBAL  buffer;
     uint32_t linePos, stmtPos, nextPos;
 
     void save(const State* st) {
         memcpy(tokenizer, &st->prog, sizeof tokenizer);
-        memcpy(line, st->line, sizeof line);
+        copy_text(token, st->token, TOKEN_BUF);
+        copy_text(line, st->line, LINE_BUF);
         buffer = st->curBuffer;
         linePos = st->curLinePos;
         stmtPos = st->curStmtPos;
@@ -42,12 +46,50 @@ struct RunningContext {
     }
     void restore(State* st) const {
         memcpy(&st->prog, tokenizer, sizeof tokenizer);
-        memcpy(st->line, line, sizeof line);
+        copy_text(st->token, token, TOKEN_BUF);
+        copy_text(st->line, line, LINE_BUF);
         st->curBuffer = buffer;
         st->curLinePos = linePos;
         st->curStmtPos = stmtPos;
         st->nextPos = nextPos;
     }
+    static void copy_text(char* to, const char* from, size_t size) {
+        const size_t n = strnlen(from, size - 1);
+        memcpy(to, from, n);
+        to[n] = 0;
+    }
+};
+
+// The contexts are kept per nesting depth for the life of the state, so a
+// call allocates nothing; deeper nesting than the pool holds allocates.
+class SavedContext {
+public:
+    SavedContext(State* st, bool wanted) : st_(st) {
+        if (!wanted) return;
+        const uint16_t depth = st->loopDepth;
+        if (depth < MAX_SCOPES) {
+            void*& slot = st->runningPool[depth];
+            if (!slot) slot = new (std::nothrow) RunningContext;
+            ctx_ = static_cast<RunningContext*>(slot);
+        } else {
+            ctx_ = new (std::nothrow) RunningContext;
+            owned_ = true;
+        }
+        if (ctx_) st->loopDepth++;
+    }
+    ~SavedContext() {
+        if (!ctx_) return;
+        st_->loopDepth--;
+        if (owned_) delete ctx_;
+    }
+    SavedContext(const SavedContext&) = delete;
+    SavedContext& operator=(const SavedContext&) = delete;
+    RunningContext* get() const { return ctx_; }
+
+private:
+    State* st_;
+    RunningContext* ctx_ = nullptr;
+    bool owned_ = false;
 };
 
 // Pumps window messages between statements, at most once per clock tick:
@@ -89,10 +131,10 @@ int exec_next_line(State* st, char* out) {
 
 int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller) {
     (void)caller;   // frames pushed below record st->curBuffer as their caller context
-    std::unique_ptr<RunningContext> outer;
     const bool nested = st->curBuffer != nullptr;
+    SavedContext saved(st, nested);
+    RunningContext* outer = saved.get();
     if (nested) {
-        outer.reset(new (std::nothrow) RunningContext);
         if (!outer) {
             // The nested run cannot start. Its caller takes a failed nested
             // run for one whose error was reported inside, so report it here,
@@ -121,6 +163,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     const uint8_t* mem = held.get<uint8_t>();
     const size_t memSize = mem ? GlobalSize(buf) : 0;
     BufferLines* lines = lines_of(st, buf, keyBase);
+    LineEntry* entry = nullptr;   // the line that ran last
 
     int rc = 1;
     for (;;) {
@@ -128,7 +171,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         uint32_t textPos = linePos;
         tokens_detach(st);
         int got;
-        LineEntry* entry = line_find(lines, linePos);
+        entry = line_next(lines, entry, linePos);
         if (entry) {
             bool tooLong;
             line_fetch(entry, line, &textPos, pos, &tooLong);
@@ -185,9 +228,10 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         }
 
         bool substituted = false;
-        bool fixedText = true;   // the line runs as it stands in the buffer
-        if (line[0] == '#' || strchr(line, '%')) {
-            fixedText = false;
+        // The line runs as it stands in the buffer, unless percent
+        // substitution may rewrite it.
+        const bool fixedText = entry ? line_plain(entry) : line_text_plain(line);
+        if (!fixedText) {
             const int ps = percent_subst(st, line);
             if (ps == 0) {
                 if (!is_skipping(st)) {   // the statement would have run: fatal
@@ -263,4 +307,12 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     if (outer) outer->restore(st);
     else st->curBuffer = nullptr;
     return rc;
+}
+
+void running_pool_free(State* st) {
+    for (void*& p : st->runningPool) {
+        delete static_cast<RunningContext*>(p);
+        p = nullptr;
+    }
+    st->loopDepth = 0;
 }

@@ -65,6 +65,8 @@ struct State {
     uint32_t   curSerial;
     uint32_t   curTick;
     ScopeFrame frames[MAX_SCOPES];
+    VarSlot*   scopeVars[MAX_SCOPES];   // locked address of each level's table
+    uint8_t    scopeLockedHere[MAX_SCOPES]; // scope_push locked it (scope_pop unlocks)
 
     // ---- tokenizer (tokenizer.cpp, keywords.cpp) ----
     char*      prog;            // read position in the current line
@@ -113,6 +115,9 @@ struct State {
     uint32_t   lastPumpTick;    // tick of the last message pump between statements
     void*      lineCache;       // lines and tokens already read (linecache.cpp)
     HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
+    VarSlot*   udfTableVars[MAX_SCOPES]; // their addresses: a kept table stays locked until freed
+    void*      runningPool[MAX_SCOPES];  // saved statement contexts of nested line loops, by depth (lineloop.cpp)
+    uint16_t   loopDepth;                // nested line loops running
     char       line[LINE_BUF];  // current line
     char       curFile[MAX_PATH];
     void*      forEachSlots[MAX_STRUCT];

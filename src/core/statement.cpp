@@ -7,6 +7,7 @@
 // executor and then gives any error to the error machinery, which decides
 // whether the run goes on.
 #include "exec_internal.h"
+#include "linecache.h"
 #include "eval.h"
 #include "value.h"
 #include "errors.h"
@@ -279,9 +280,18 @@ int stmt_exec(State* st, StmtCtx* cx, int offset) {
     char* text = cx->line + offset;
     const uint8_t first = static_cast<uint8_t>(*text);
     if (first == JM_GOSUB || first == JM_GOTO) {
-        bool gosub;
-        uint32_t target;
-        if (jump_marker_genuine(st, cx, text, &gosub, &target)) return do_marker(st, cx, gosub, target);
+        bool gosub = false;
+        uint32_t target = 0;
+        // The line's entry remembers the judgement (its text cannot change).
+        const bool inLine = text >= st->line && text < st->line + LINE_BUF;
+        auto* entry = inLine ? static_cast<LineEntry*>(st->tokLine) : nullptr;
+        const uint32_t offset = inLine ? static_cast<uint32_t>(text - st->line) : 0;
+        int judged = entry ? line_marker(entry, offset, &gosub, &target) : -1;
+        if (judged < 0) {
+            judged = jump_marker_genuine(st, cx, text, &gosub, &target) ? 1 : 0;
+            if (entry) line_marker_judged(entry, offset, judged == 1, gosub, target);
+        }
+        if (judged == 1) return do_marker(st, cx, gosub, target);
     }
 
     // A leading "*": an assignment through the variable pointer held by the

@@ -96,16 +96,24 @@ UdfRecord* record_slot(State* st, uint32_t index) {
 // kilobytes to allocate and clear on every call, and a used one needs no
 // clearing (a new scope counts its slots in use from 1, and a slot is
 // initialised when a variable takes it).
-HGLOBAL local_table(State* st, uint16_t slots) {
+// A kept table stays locked until it is freed: a call costs no lock.
+HGLOBAL local_table(State* st, uint16_t slots, VarSlot** vars) {
     const uint32_t level = st->level + 1u;
     if (level >= MAX_SCOPES) return nullptr;
     HGLOBAL& t = st->udfTables[level];
+    VarSlot*& v = st->udfTableVars[level];
     const SIZE_T bytes = static_cast<SIZE_T>(slots) * sizeof(VarSlot);
-    if (t && GlobalSize(t) < bytes) {
+    if (t && (!v || GlobalSize(t) < bytes)) {
+        if (v) GlobalUnlock(t);
         GlobalFree(t);
         t = nullptr;
+        v = nullptr;
     }
-    if (!t) t = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    if (!t) {
+        t = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+        v = t ? static_cast<VarSlot*>(GlobalLock(t)) : nullptr;
+    }
+    *vars = v;
     return t;
 }
 
@@ -275,9 +283,12 @@ void udf_free_all(State* st) {
     }
     st->udfCount = 0;
     st->inDefinition = 0;
-    for (HGLOBAL& t : st->udfTables) {
+    for (uint32_t level = 0; level < MAX_SCOPES; ++level) {
+        HGLOBAL& t = st->udfTables[level];
+        if (t && st->udfTableVars[level]) GlobalUnlock(t);
         if (t) GlobalFree(t);
         t = nullptr;
+        st->udfTableVars[level] = nullptr;
     }
 }
 
@@ -302,8 +313,9 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
     HGLOBAL table = nullptr;
     if (rec->kind == 0) {   // a function has variables of its own
         const uint16_t slots = st->frames[0].slots ? st->frames[0].slots : st->varSlots;
-        table = local_table(st, slots);
-        const uint16_t err = !table ? 1672 : !scope_push(st, table, slots) ? 3673 : 0;
+        VarSlot* vars = nullptr;
+        table = local_table(st, slots, &vars);
+        const uint16_t err = !table ? 1672 : !scope_push_locked(st, table, vars, slots, false) ? 3673 : 0;
         if (err) {
             saved.restore(st);
             struct_unwind(st, before);
@@ -311,8 +323,9 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
         }
     }
 
-    const bool fileChanged = _stricmp(st->curFile, rec->file) != 0;
-    snprintf(st->curFile, sizeof st->curFile, "%s", rec->file);
+    const bool sameText = strcmp(st->curFile, rec->file) == 0;
+    const bool fileChanged = !sameText && _stricmp(st->curFile, rec->file) != 0;
+    if (!sameText) snprintf(st->curFile, sizeof st->curFile, "%s", rec->file);
     if (fileChanged && (st->hostNotify & HN_FILECHANGE)) host_notify(st, -5, st->curFile, 0);
     trace_call(st, saved.traceOn, rec, true, kind);
     st->traceOn = 0;

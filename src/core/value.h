@@ -58,6 +58,9 @@ void var_drop(State* st, uint16_t index);                       // releases and 
 // ---- scopes ----
 // Makes `table` (slots entries) the current scope one level up. False: 3353-like failure set by caller.
 bool scope_push(State* st, HGLOBAL table, uint16_t slots);
+// The same with a table its owner keeps locked (`vars` is its address);
+// lockedHere tells scope_pop to unlock it.
+bool scope_push_locked(State* st, HGLOBAL table, VarSlot* vars, uint16_t slots, bool lockedHere);
 // Releases the values of the current scope's variables, unlocks its table and
 // returns to the level below. The table itself stays with whoever pushed it.
 void scope_pop(State* st);

@@ -255,24 +255,34 @@ void scope_start(State* st, HGLOBAL table, uint16_t slots) {
     enter_scope(st, 0, table, v, slots);
 }
 
+// The caller's table stays locked while a function runs (it belongs to this
+// library call as much as the new one), so returning needs no new lock and
+// the caller's address stays what it was.
+bool scope_push_locked(State* st, HGLOBAL table, VarSlot* vars, uint16_t slots, bool lockedHere) {
+    if (st->level + 1 >= MAX_SCOPES || !vars) return false;
+    ScopeFrame& cur = st->frames[st->level];
+    cur.slots = st->varSlots;
+    cur.used = st->varUsed;
+    st->scopeVars[st->level] = st->vars;
+    enter_scope(st, st->level + 1, table, vars, slots);
+    st->scopeLockedHere[st->level] = lockedHere ? 1 : 0;
+    return true;
+}
+
 bool scope_push(State* st, HGLOBAL table, uint16_t slots) {
     if (st->level + 1 >= MAX_SCOPES) return false;
     VarSlot* v = lock_table(table, &slots);
     if (!v) return false;
-    ScopeFrame& cur = st->frames[st->level];
-    cur.slots = st->varSlots;
-    cur.used = st->varUsed;
-    if (st->varTable && st->vars) GlobalUnlock(st->varTable);
-    enter_scope(st, st->level + 1, table, v, slots);
-    return true;
+    return scope_push_locked(st, table, v, slots, true);
 }
 
 void scope_pop(State* st) {
     if (st->level == 0) return;
     if (st->vars) {
         for (uint16_t i = 0; i < st->varUsed; i++) cell_release(st, cell_of(st, i), CM_ELEMENT);
-        GlobalUnlock(st->varTable);
+        if (st->scopeLockedHere[st->level]) GlobalUnlock(st->varTable);
     }
+    st->scopeLockedHere[st->level] = 0;
     ScopeFrame& gone = st->frames[st->level];
     memset(&gone, 0, sizeof gone);
     gone.marker = 65535;
@@ -280,7 +290,7 @@ void scope_pop(State* st) {
     st->level--;
     ScopeFrame& f = st->frames[st->level];
     st->varTable = f.table;
-    st->vars = f.table ? static_cast<VarSlot*>(GlobalLock(f.table)) : nullptr;
+    st->vars = f.table ? st->scopeVars[st->level] : nullptr;
     st->varSlots = st->vars ? f.slots : 0;
     st->varUsed = st->vars ? f.used : 0;
     st->curSerial = f.serial;
