@@ -23,6 +23,8 @@ extern const SelfParsingEntry g_stringSelfParsers[];   // StrCat
 extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, TimeDelay, ...
 
 // files
+extern const BuiltinEntry g_fileBuiltins[];        // library/files/builtins.cpp: File..., Dir..., Disk...
+void files_teardown(State* st);                    // library/files/filetable.cpp: closes the script's files
 
 // items
 
@@ -39,6 +41,9 @@ extern const BuiltinEntry g_registryBuiltins[];    // library/registry/registry.
 void reg_teardown(State* st);                      // library/registry/regkeys.cpp: closes the script's keys
 
 // windows, processes, keys
+extern const BuiltinEntry g_windowBuiltins[];      // library/windows: Win..., WindowOnTop
+extern const BuiltinEntry g_keyBuiltins[];         // library/keys: SendKey, SendKeysTo, ...
+extern const BuiltinEntry g_processBuiltins[];     // library/processes/builtins.cpp: Run*, ShellExecute*, App*, Terminate*
 
 
 namespace {
@@ -61,6 +66,7 @@ const TableRef kTables[] = {
     {g_timeBuiltins, nullptr},
 
     // files
+    {g_fileBuiltins, nullptr},
 
     // items
 
@@ -74,6 +80,9 @@ const TableRef kTables[] = {
     {g_registryBuiltins, nullptr},
 
     // windows, processes, keys
+    {g_windowBuiltins, nullptr},
+    {g_keyBuiltins, nullptr},
+    {g_processBuiltins, nullptr},
 
 };
 
@@ -133,6 +142,7 @@ const TeardownFn kTeardowns[] = {
     // time
 
     // files
+    files_teardown,
 
     // items
 

@@ -155,8 +155,6 @@ void teardown(State* st) {
     library_teardown(st);
     for (HMODULE& m : st->extenders)
         if (m) FreeLibrary(m), m = nullptr;
-    for (HANDLE& f : st->files)
-        if (f && f != INVALID_HANDLE_VALUE) CloseHandle(f), f = nullptr;
     for (HMODULE& m : st->libs)
         if (m) FreeLibrary(m), m = nullptr;
     err_detail_free(st);

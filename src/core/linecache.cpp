@@ -37,6 +37,12 @@ struct LineEntry {
     uint32_t textPos = 0, nextPos = 0;
     bool     tooLong = false;
     bool     plain = false;              // line_text_plain of the text
+    struct Skip {
+        uint16_t kind = 0;               // 0: unused
+        uint8_t  status = 0;
+        uint8_t  extra = 0;
+        uint32_t target = 0;
+    } skips[2];                          // skipping runs that begin at this line
     int32_t  markerOff = -1;             // offset of a judged jump marker, -1 none
     bool     markerGenuine = false, markerGosub = false;
     uint32_t markerTarget = 0;
@@ -157,6 +163,33 @@ void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* next
 }
 
 bool line_plain(const LineEntry* e) { return e->plain; }
+
+bool line_skip_target(const LineEntry* e, uint16_t kind, uint8_t status, uint32_t* target, uint32_t* extra) {
+    if (!e) return false;
+    for (const LineEntry::Skip& k : e->skips) {
+        if (k.kind == kind && k.status == status) {
+            *target = k.target;
+            *extra = k.extra;
+            return true;
+        }
+    }
+    return false;
+}
+
+void line_skip_record(LineEntry* e, uint16_t kind, uint8_t status, uint32_t target, uint32_t extra) {
+    if (!e || kind == 0 || extra > 255) return;
+    LineEntry::Skip* slot = &e->skips[0];
+    for (LineEntry::Skip& k : e->skips) {
+        if (k.kind == 0 || (k.kind == kind && k.status == status)) {
+            slot = &k;
+            break;
+        }
+    }
+    slot->kind = kind;
+    slot->status = status;
+    slot->target = target;
+    slot->extra = static_cast<uint8_t>(extra);
+}
 
 int line_marker(const LineEntry* e, uint32_t offset, bool* gosub, uint32_t* target) {
     if (!e || e->markerOff != static_cast<int32_t>(offset)) return -1;

@@ -54,6 +54,16 @@ bool line_plain(const LineEntry* e);
 int line_marker(const LineEntry* e, uint32_t offset, bool* gosub, uint32_t* target);
 void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub, uint32_t target);
 
+// Skipping: lines a construct passes over (a Case whose value did not match,
+// the rest of a Switch after Break, an If branch not taken) do nothing but
+// keep count of nested structures. The line loop notes, for the first line
+// of such a run, the line where something happens again (the next Case, Else
+// or closing statement at the same depth), for the kind and status of the
+// structure entry being skipped, and the deepest extra nesting met between
+// them; the next time it jumps there directly.
+bool line_skip_target(const LineEntry* e, uint16_t kind, uint8_t status, uint32_t* target, uint32_t* extra);
+void line_skip_record(LineEntry* e, uint16_t kind, uint8_t status, uint32_t target, uint32_t extra);
+
 // Makes the entry's tokens describe State::line for the statement about to
 // run (nullptr: none). Drops them first when functions were defined since.
 void tokens_attach(State* st, LineEntry* e);

@@ -117,6 +117,65 @@ int label_statement(const char* line) {
     return *p && *p != ';' ? static_cast<int>(p - line) : 0;
 }
 
+// A run of lines that a structure entry passes over (see line_skip_record).
+// It is noted only when nothing in it can be seen from outside: no trace,
+// debugger output or per-line host notification, no directive, no error (a
+// line too long is one), and the nesting it meets stays balanced.
+class SkipWalk {
+public:
+    // Called before a line is processed while its entry is known. Returns the
+    // position to jump to (a run noted before), or 0 to process the line.
+    // Runs begin and end with no pending single-line If result, so a jump
+    // leaves that state as the walk did (a skipped block statement resets it).
+    uint32_t before_line(State* st, LineEntry* entry, uint32_t linePos) {
+        if (start_ || !entry || observed(st) || !is_skipping(st) || st->pendingIf != -1) return 0;
+        const StructEntry& top = st->stack[st->stackCount - 1];
+        uint32_t target = 0, extra = 0;
+        if (line_skip_target(entry, top.kind, top.status, &target, &extra) && st->stackCount + extra < MAX_STRUCT - 1)
+            return target;
+        start_ = entry;
+        firstPos_ = linePos;
+        kind_ = top.kind;
+        status_ = top.status;
+        depth_ = st->stackCount;
+        deepest_ = depth_;
+        errors_ = st->errorEvents;
+        clean_ = true;
+        return 0;
+    }
+    // Called after each line of a run: what the line was, where it began and
+    // the stack depth before it. Ends the run at the first line that did
+    // something for the entry, and notes it when the run was clean.
+    void after_line(State* st, uint32_t linePos, uint32_t depthBefore, bool ranStatement, bool directive) {
+        if (!start_) return;
+        if (directive || observed(st) || st->errorEvents != errors_ || st->pendingLineTooLong ||
+            st->pendingIf != -1)
+            clean_ = false;
+        if (st->stackCount > deepest_) deepest_ = st->stackCount;
+        const bool pure = depthBefore > depth_ || !ranStatement || st->traceEvent == TE_SKIPPED;
+        bool goesOn = pure && st->stackCount >= depth_;
+        if (goesOn && st->stackCount == depth_) {
+            const StructEntry& top = st->stack[depth_ - 1];
+            goesOn = top.kind == kind_ && top.status == status_;
+        }
+        if (goesOn && clean_) return;
+        if (!goesOn && clean_ && linePos != firstPos_)
+            line_skip_record(start_, kind_, status_, linePos, deepest_ - depth_);
+        start_ = nullptr;
+    }
+
+private:
+    static bool observed(const State* st) {
+        return st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE);
+    }
+
+    LineEntry* start_ = nullptr;
+    uint16_t kind_ = 0;
+    uint8_t  status_ = 0;
+    uint32_t depth_ = 0, deepest_ = 0, errors_ = 0, firstPos_ = 0;
+    bool     clean_ = false;
+};
+
 }  // namespace
 
 DebugStepHook g_debugStep = nullptr;
@@ -164,9 +223,15 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     const size_t memSize = mem ? GlobalSize(buf) : 0;
     BufferLines* lines = lines_of(st, buf, keyBase);
     LineEntry* entry = nullptr;   // the line that ran last
+    SkipWalk skip;
+    // What the line processed last was, for the skip walk.
+    uint32_t lastPos = 0, lastDepth = 0;
+    bool lastRan = false, lastDirective = false, haveLast = false;
 
     int rc = 1;
     for (;;) {
+        if (haveLast) skip.after_line(st, lastPos, lastDepth, lastRan, lastDirective);
+        haveLast = false;
         const uint32_t linePos = *pos;
         uint32_t textPos = linePos;
         tokens_detach(st);
@@ -186,6 +251,19 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
             st->pendingLineTooLong |= pendingBefore;
             if (got == 1) entry = line_store(lines, linePos, line, textPos, *pos, tooLong);
         }
+        if (got == 1 && entry) {
+            const uint32_t jump = skip.before_line(st, entry, linePos);
+            if (jump) {   // a run of passed-over lines known from before
+                *pos = jump;
+                entry = nullptr;
+                continue;
+            }
+        }
+        haveLast = true;
+        lastPos = linePos;
+        lastDepth = st->stackCount;
+        lastRan = false;
+        lastDirective = false;
         if (got < 0) {   // the buffer could not be locked (the reader said so)
             rc = ex::fail(st, 9014);
             break;
@@ -211,6 +289,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         if (line[0] == '#') {
             const int d = directive_of(line);
             if (d >= 0) {
+                lastDirective = true;
                 const int ok = d < DIR_ENDFUNC ? udf_define(st, line, d, *pos) : udf_end(st, d, buf, linePos);
                 if (!ok) {
                     if (!err_after_statement(st, line, linePos, &st->nextPos, buf)) {
@@ -270,6 +349,7 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         cx.substituted = substituted;
         cx.lineEnd = *pos;
         tokens_attach(st, fixedText ? entry : nullptr);
+        lastRan = true;
         const int r = stmt_wrapper(st, &cx, offset);
         *pos = st->nextPos;
         if (r != -1) {   // after Return the result cell carries the returned value

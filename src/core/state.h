@@ -114,6 +114,7 @@ struct State {
     int32_t    traceWhy;        // trace code 9: 0 GoSub, 1 cancel handler, 2 error handler
     uint32_t   lastPumpTick;    // tick of the last message pump between statements
     void*      lineCache;       // lines and tokens already read (linecache.cpp)
+    uint32_t   errorEvents;     // statements that ended with an error or a control code
     HGLOBAL    udfTables[MAX_SCOPES];  // local variable tables kept for reuse, by scope level
     VarSlot*   udfTableVars[MAX_SCOPES]; // their addresses: a kept table stays locked until freed
     void*      runningPool[MAX_SCOPES];  // saved statement contexts of nested line loops, by depth (lineloop.cpp)
@@ -201,6 +202,19 @@ struct State {
     uint8_t    timeTwoDigitYears;  // IntControl 41 shows the inverse: four-digit years, on (1) by default
 
     // files
+    struct FileTable* fileTable;   // library/files/filetable.cpp: the open files, allocated by the first FileOpen
+    struct FileSettings {          // library/files/settings.h: read through file_settings(), which fills the defaults
+        uint8_t  ready;            // 0 until the defaults were filled in
+        uint8_t  terminator;       // line end written after each line: 0 none, 1 CR LF, 2 LF, 3 CR, 4 tab
+        uint8_t  hidden;           // itemizing lists hidden and system entries too
+        uint8_t  utc;              // file times in universal time instead of local time
+        uint8_t  noRecheck;        // 1: long names found by a wildcard search are not matched again
+        uint8_t  background;       // the script must not show windows
+        uint16_t listDelim;        // file-list delimiter (besides tab and "|")
+        uint32_t readShare;        // share mode of files opened for reading
+        uint32_t writeShare;       // share mode of files opened for writing or appending
+        int32_t  lineLength;       // read block and line limit; 0 byte by byte; negative: from the file size
+    } fileSet;
 
     // items
 
@@ -219,10 +233,32 @@ struct State {
     uint8_t    regView;            // default registry view: 0 none, 1 the 32-bit view, 2 the 64-bit view
 
     // windows, processes, keys
+    // windows (library/windows/winsettings.cpp): put in on first use
+    uint8_t    winReady;          // the settings below hold their defaults or script values
+    uint8_t    winPad[3];
+    int32_t    winWait;           // seconds a lookup of the acting members retries (IntControl 130)
+    int32_t    winCmdDelay;       // ms after a posted minimise, maximise or restore (131)
+    int32_t    winDoneDelay;      // ms after WinWaitExist / WinWaitClose succeed (132)
+
+    // keys (library/keys/keysettings.cpp): put in on first use
+    uint8_t    keyReady;          // the settings below hold their defaults or script values
+    uint8_t    keyIdleWait;       // wait until the foreground program is idle (IntControl 43)
+    uint8_t    keyConsole;        // special handling of console windows (IntControl 45)
+    uint8_t    keyConsoleMode;    // the remembered foreground window is a console
+    int32_t    keyDelay;          // ms after each key (IntControl 35)
+    HWND       keyFgWnd;          // the foreground window seen last by the sender
+    wchar_t    keyFgTitle[80];    // the first 79 characters of its title
+
+    // processes (library/processes/settings.cpp): zero means the default
+    int32_t    procIdleWait;     // IntControl 140: ms to wait for a started program's input readiness
+    int32_t    procExitCode;     // exit code of the last program waited for
+    uint8_t    procIdleWaitSet;  // 0: procIdleWait not set, the default 10000 applies
+    uint8_t    procExitKnown;    // 0: no exit code (the last exit code reads 99999)
+    uint8_t    procLaunchSound;  // IntControl 142: the "StartProgram" sound before a visible start
+    uint8_t    procPad[5];
 
 
     // ---- native interop tables (later families) ----
-    HANDLE     files[MAX_FILES];
     void*      dllStructs[MAX_DLLSTRUCT];
     void*      callbacks[MAX_CALLBACKS];
     HMODULE    libs[MAX_LIBS];

@@ -343,6 +343,7 @@ int stmt_wrapper(State* st, StmtCtx* cx, int offset) {
     }
     if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_STATEMENT, cx->line, cx->result);
     if (!st->err) return rc == -1 ? -1 : 1;
+    st->errorEvents++;
     return err_after_statement(st, cx->line, cx->linePos, cx->next, cx->buf) ? 1 : 0;
 }
 

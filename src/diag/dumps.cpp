@@ -3,6 +3,7 @@
 // information. Each is a begin line, its rows, an end line, a blank line and
 // a line of 60 stars.
 #include "interop/binary/binbuf.h"
+#include "library/files/files.h"
 #include "trace_block.h"
 #include "errors.h"
 #include "exec.h"
@@ -133,12 +134,6 @@ std::string structure_row(State* st, uint32_t i) {
 
 // ---- internal information ----
 
-int free_slots(void* const* table, int count) {
-    int n = 0;
-    for (int i = 0; i < count; ++i) n += table[i] == nullptr;
-    return n;
-}
-
 struct InfoItem {
     const char* name;
     std::string (*row)(State* st);
@@ -154,8 +149,7 @@ const InfoItem kItems[] = {
      }},
     {"udfs", [](State* st) { return printf_line("User-defined functions: %u of %d", st->udfCount, MAX_UDF); }},
     {"files", [](State* st) {
-         return printf_line("File slots available: %d of %d",
-                            free_slots(reinterpret_cast<void* const*>(st->files), MAX_FILES), MAX_FILES);
+         return printf_line("File slots available: %d of %d", file_slots_available(st), MAX_FILES);
      }},
     {"binbufs", [](State* st) {
          int available = 0;

@@ -23,3 +23,17 @@
 
 /* STACKINFO: the structure-stack frames. */
 #define IDC_STACK_LIST      1020
+
+/* FILEWARN: the overwrite confirmation of FileCopy and FileMove. The buttons'
+   ids are the choices the dialog returns (IDCANCEL: cancel). */
+#define IDC_FW_TARGET       1101
+#define IDC_FW_TARGETINFO   1102
+#define IDC_FW_SOURCE       1103
+#define IDC_FW_SOURCEINFO   1104
+#define IDC_FW_OVERWRITE    1110
+#define IDC_FW_ALL          1111
+#define IDC_FW_SKIP         1112
+#define IDC_FW_NEWER        1113
+#define IDC_FW_NEWERALL     1114
+#define IDC_FW_OLDER        1115
+#define IDC_FW_OLDERALL     1116

@@ -5,18 +5,13 @@
 // another thread while the script waits).
 #include <gtest/gtest.h>
 #include "owned_state.h"
-#include "kel.h"
+#include "stop_request.h"
 #include "kel_dll.h"
 #include "library/time/timefuncs.h"
 #include "value.h"
 #include "wait.h"
 #include <cstring>
 #include <string>
-#include <thread>
-
-extern "C" int64_t DoDaDllInit(HWND, HGLOBAL, uint64_t, uint16_t, uint64_t, const char*, const char*);
-extern "C" int ProcessDaBatBuffer(HWND, HGLOBAL, HGLOBAL, uint64_t, const KelFunction*);
-extern "C" int64_t DLLServices(HGLOBAL, int, void*, void*, int64_t, int64_t);
 
 namespace {
 
@@ -199,16 +194,9 @@ TEST_F(TimeState, WaitsEndOnAStopSetByAnotherThread) {
          }},
     };
     for (const Case& c : cases) {
-        st->stopRequest = 0;
-        State* s = st;
-        std::thread stopper([s] {
-            Sleep(300);
-            s->stopRequest = 1;
-        });
-        const ULONGLONG t0 = GetTickCount64();
-        EXPECT_FALSE(c.wait(st)) << c.what;
-        const ULONGLONG ms = GetTickCount64() - t0;
-        stopper.join();
+        bool ended = true;
+        const ULONGLONG ms = run_with_stop_after(st, 300, [&] { ended = c.wait(st); });
+        EXPECT_FALSE(ended) << c.what;
         EXPECT_GE(ms, 250u) << c.what;
         EXPECT_LT(ms, 3000u) << c.what;
     }
@@ -216,55 +204,14 @@ TEST_F(TimeState, WaitsEndOnAStopSetByAnotherThread) {
 
 // ---- through the host entries, as kel.exe's Ctrl+C handler does it ----------
 
-class TimeHost : public testing::Test {
-protected:
-    HGLOBAL state = nullptr, vars = nullptr, script = nullptr;
-    void* heap = nullptr;
-    void SetUp() override {
-        const int64_t size = DoDaDllInit(nullptr, nullptr, KEL_INTERFACE_VERSION << 8, KEL_REQ_VERSION, 0, nullptr, nullptr);
-        state = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<SIZE_T>(size));
-        vars = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 100 * 96);
-        heap = VirtualAlloc(nullptr, 16 << 20, MEM_RESERVE, PAGE_READWRITE);
-        ASSERT_EQ(DoDaDllInit(nullptr, state, 0, KEL_REQ_INIT, 0, nullptr, nullptr), 96);
-        ASSERT_EQ(DoDaDllInit(nullptr, state, reinterpret_cast<uint64_t>(vars), KEL_REQ_VARTABLE, 100, "T", "1"), 1);
-        ASSERT_EQ(DoDaDllInit(nullptr, state, reinterpret_cast<uint64_t>(heap), KEL_REQ_HEAP, 16 << 20, nullptr,
-                              "stop.kel"), 1);
-    }
-    void TearDown() override {
-        int unregister = 1;
-        DoDaDllInit(nullptr, state, 0, KEL_REQ_TEARDOWN, reinterpret_cast<uint64_t>(&unregister), nullptr, nullptr);
-        if (script) GlobalFree(script);
-        GlobalFree(vars);
-        GlobalFree(state);
-        VirtualFree(heap, 0, MEM_RELEASE);
-    }
-    // Runs `text`, asks for a stop after 300 ms from this thread, and returns
-    // how long the run took in milliseconds.
-    ULONGLONG RunAndStop(const std::string& text) {
-        if (script) GlobalFree(script);
-        script = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, text.size() + 1);
-        memcpy(GlobalLock(script), text.data(), text.size());
-        GlobalUnlock(script);
-        const ULONGLONG t0 = GetTickCount64();
-        std::thread runner([this] { ProcessDaBatBuffer(nullptr, state, script, 0, nullptr); });
-        Sleep(300);
-        DLLServices(state, KEL_SVC_STOP, nullptr, nullptr, 0, 0);
-        runner.join();
-        return GetTickCount64() - t0;
-    }
-    std::string Var(const char* name) {
-        char buf[64] = "<none>";
-        DLLServices(state, 2, const_cast<char*>(name), buf, sizeof buf, 0);
-        return buf;
-    }
-};
-
-TEST_F(TimeHost, StopRequestEndsTimeDelayPromptly) {
+TEST(TimeHost, StopRequestEndsTimeDelayPromptly) {
+    HostRun host;
+    ASSERT_TRUE(host.open());
     for (const char* wait : {"TimeDelay(60)", "Delay(60)", "TimeDelay(-60)", "TimeWait(\"2999:01:01:00:00:00\")",
                              "TimeWait(\"0000:00:00:00:00:00\")"}) {
-        const ULONGLONG ms = RunAndStop(std::string("x = 1\n") + wait + "\nx = 2\n");
-        EXPECT_LT(ms, 3000u) << wait;
-        EXPECT_EQ(Var("x"), "1") << wait;   // the run ends after the statement that waited
+        const ULONGLONG ms = host.run_and_stop(std::string("x = 1\n") + wait + "\nx = 2\n", 300);
+        EXPECT_LT(ms, 2700u) << wait;
+        EXPECT_EQ(host.var("x"), "1") << wait;   // the run ends after the statement that waited
     }
 }
 

@@ -1,25 +1,19 @@
 // Files to and from buffers: BinaryRead, BinaryWrite, BinaryReadEx,
-// BinaryWriteEx. File names arrive in wide form and are used as given.
+// BinaryWriteEx. File names arrive in wide form and go through the files
+// family's long-path routine; files are shared as the file settings say.
 #include "interop/binary/binary.h"
 #include "interop/binary/functions.h"
+#include "library/files/longpath.h"
+#include "library/files/settings.h"
 
 using namespace bin;
 
 namespace {
 
-// Share modes of files opened for reading (others may read) and for writing
-// (no sharing): the defaults of the script's file settings.
-constexpr DWORD kReadShare = FILE_SHARE_READ;
-constexpr DWORD kWriteShare = 0;
-
 // An open file handle, closed on every path.
 class File {
 public:
     File(const wchar_t* name, DWORD access, DWORD share, DWORD disposition) {
-        if (wcslen(name) > MAX_PATH) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return;
-        }
         // No "insert a disk" or "drive not ready" boxes while opening.
         DWORD oldMode = 0;
         const BOOL changed = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &oldMode);
@@ -63,7 +57,9 @@ private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-const wchar_t* file_name(State* st, const Cell& arg) { return cell_wstr(st, &arg); }
+// The name argument as a path the system accepts at any length (1433 when it
+// cannot be converted).
+bool file_name(State* st, const Cell& arg, WidePath* path) { return file_long_path(st, &arg, path); }
 
 // 1077, with the system's reason recorded in the detail.
 void open_failed(State* st) {
@@ -78,7 +74,9 @@ void open_failed(State* st) {
 void fn_binaryread(State* st, int, Cell* result, Cell* args, bool) {
     BinSlot* b = buffer(st, args[1]);
     if (!b) return;
-    File f(file_name(st, args[2]), GENERIC_READ, kReadShare, OPEN_EXISTING);
+    WidePath name;
+    if (!file_name(st, args[2], &name)) return;
+    File f(name.c_str(), GENERIC_READ, file_settings(st).readShare, OPEN_EXISTING);
     if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1612);
@@ -94,7 +92,9 @@ void fn_binarywrite(State* st, int, Cell* result, Cell* args, bool) {
     const BinSlot* b = buffer(st, args[1]);
     if (!b) return;
     if (b->eod > UINT32_MAX) return void(st->err = 1613);
-    File f(file_name(st, args[2]), GENERIC_WRITE, kWriteShare, CREATE_ALWAYS);
+    WidePath name;
+    if (!file_name(st, args[2], &name)) return;
+    File f(name.c_str(), GENERIC_WRITE, file_settings(st).writeShare, CREATE_ALWAYS);
     if (!f.ok()) return open_failed(st);
     if (!f.write(b->addr, b->eod)) return void(st->err = 1613);
     set64(st, result, b->eod);
@@ -111,7 +111,9 @@ void fn_binaryreadex(State* st, int, Cell* result, Cell* args, bool) {
     if (off < 0) return void(st->err = 1548);
     if (foff < 0) return void(st->err = 1552);
     if (n < -1 || n > INT32_MAX) return void(st->err = 1674);
-    File f(file_name(st, args[3]), GENERIC_READ, kReadShare, OPEN_EXISTING);
+    WidePath name;
+    if (!file_name(st, args[3], &name)) return;
+    File f(name.c_str(), GENERIC_READ, file_settings(st).readShare, OPEN_EXISTING);
     if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1547);
@@ -136,7 +138,9 @@ void fn_binarywriteex(State* st, int, Cell* result, Cell* args, bool) {
     if (foff < -1) return void(st->err = 1552);
     if (n < 0 || n > INT32_MAX) return void(st->err = 1674);
     if (!check_range(st, b, off, n)) return;
-    File f(file_name(st, args[3]), GENERIC_WRITE, kWriteShare, OPEN_ALWAYS);
+    WidePath name;
+    if (!file_name(st, args[3], &name)) return;
+    File f(name.c_str(), GENERIC_WRITE, file_settings(st).writeShare, OPEN_ALWAYS);
     if (!f.ok()) return open_failed(st);
     int64_t size;
     if (!f.size(&size)) return void(st->err = 1547);

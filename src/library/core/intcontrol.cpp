@@ -5,8 +5,12 @@
 // include the header here and add a row below. An unknown request is 1809.
 #include "library/core/intcontrol.h"
 #include "diag/trace.h"
+#include "library/files/settings.h"
+#include "library/keys/keys.h"
+#include "library/processes/processes.h"
 #include "library/registry/registry.h"
 #include "library/time/timefuncs.h"
+#include "library/windows/windows.h"
 #include "dispatch.h"
 #include "errors.h"
 #include "eval.h"
@@ -50,15 +54,33 @@ const IntControlEntry kRequests[] = {
     {41, ic_year_digits},
 
     // files (100-119)
+    {100, ic_file_read_share},
+    {101, ic_file_write_share},
+    {102, ic_file_line_length},
+    {103, ic_file_terminator},
+    {104, ic_file_list_delim},
+    {105, ic_file_hidden},
+    {106, ic_file_utc},
+    {107, ic_file_recheck},
+    {108, ic_file_background},
 
     // items (120-129)
 
     // windows, processes (130-149)
+    {130, ic_window_wait},
+    {131, ic_command_delay},
+    {132, ic_wait_done_delay},
+    {140, ic_idle_wait},
+    {141, ic_last_exit_code},
+    {142, ic_launch_sound},
 
     // registry (150-159)
     {150, ic_reg_view},
 
     // keys (35, 43, 45)
+    {35, ic_key_delay},
+    {43, ic_key_idle_wait},
+    {45, ic_key_console},
 
     // trace (160-169)
     {160, ic_debugdata_path},

@@ -2,9 +2,30 @@
 #include "support/repo.h"
 #include <windows.h>
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <cstdio>
 
 namespace {
+
+// Calls a function that starts programs, sends keys or acts on windows
+// (Run...(, ShellExecute...(, SendKey...(, Win...(, WindowOnTop(, App...(,
+// Terminate...(): run with a failure injected or mutated, such a script would
+// leave programs running, type into whatever has the focus, or wait for
+// windows that never come.
+bool drives_desktop(const std::string& text) {
+    static const char* const kPrefixes[] = {"Run", "ShellExecute", "SendKey", "Win", "App", "Terminate"};
+    for (const char* prefix : kPrefixes) {
+        const size_t len = strlen(prefix);
+        for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + len)) {
+            if (at > 0 && isalnum(static_cast<unsigned char>(text[at - 1]))) continue;
+            size_t end = at + len;
+            while (end < text.size() && isalpha(static_cast<unsigned char>(text[end]))) ++end;
+            if (end < text.size() && text[end] == '(') return true;
+        }
+    }
+    return false;
+}
 
 std::string args_of(const std::string& text) {
     std::string params;
@@ -45,8 +66,10 @@ void collect_scripts(const std::string& dir, std::vector<CorpusScript>* out) {
                 size_t n;
                 while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
                 fclose(f);
-                // Scripts that wait for keystrokes or dialogs are no use here.
-                if (text.find("--dialogs") == std::string::npos) out->push_back({full, text, args_of(text)});
+                // Scripts that wait for keystrokes or dialogs are no use here,
+                // nor scripts that drive the desktop.
+                if (text.find("--dialogs") == std::string::npos && !drives_desktop(text))
+                    out->push_back({full, text, args_of(text)});
             }
         }
     }

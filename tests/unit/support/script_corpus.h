@@ -10,8 +10,8 @@ struct CorpusScript {
     std::string params;    // its "; args:" lines, joined ({temp} left as it is)
 };
 
-// Every *.kel under `dir` (recursively) that does not need dialogs, in a
-// stable order.
+// Every *.kel under `dir` (recursively) that neither needs dialogs nor starts
+// programs, sends keys or acts on windows, in a stable order.
 void collect_scripts(const std::string& dir, std::vector<CorpusScript>* out);
 // The script tests and the examples.
 std::vector<CorpusScript> script_corpus();

@@ -170,6 +170,10 @@ bool ScriptHost::run(const std::vector<std::string>& buffers, const std::string&
     HeapBoxHook savedBox = g_heapBoxHook;
     g_heapBoxHook = heap_box;
     inject::forget_live_blocks();
+    // A script may change the current folder (DirChange) and stop before it
+    // changes it back: the next run starts where this one did.
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof folder, folder);
 
     std::string all;
     for (const std::string& b : buffers) all += b + "\r\n;---- next buffer ----\r\n";
@@ -254,6 +258,7 @@ bool ScriptHost::run(const std::vector<std::string>& buffers, const std::string&
     VirtualFree(heap, 0, MEM_RELEASE);
     g_heapBoxHook = savedBox;
     g_outcome = nullptr;
+    if (*folder) SetCurrentDirectoryA(folder);
 
     if (problem.empty() && g_heapBoxes) problem = "the string heap allocator complained: " + g_heapBox;
     if (problem.empty() && validateHeaps) {
