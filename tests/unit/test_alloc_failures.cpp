@@ -138,7 +138,7 @@ LONG WINAPI on_crash(EXCEPTION_POINTERS* e) {
 
 class Injector {
 public:
-    explicit Injector(Totals* t) : t_(t) {
+    Injector(Totals* t, Sandbox* sandbox) : t_(t), sandbox_(sandbox) {
         host_.armed = true;
         host_.budget = kBudget;
         SetUnhandledExceptionFilter(on_crash);
@@ -156,12 +156,12 @@ public:
         p->in = &in;
         host_.params = in.params;
         host_.armed = false;
-        host_.run(in.text, in.path, &why);
+        run(in, &why);
         host_.armed = true;
         inject::reset();
         inject::record_paths(true);
         const auto t0 = Clock::now();
-        const bool clean = host_.run(in.text, in.path, &why);
+        const bool clean = run(in, &why);
         p->seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         p->statements = host_.statements;
         inject::record_paths(false);
@@ -173,7 +173,7 @@ public:
         p->base = host_.outcome;
         for (int k = 0; k < inject::KINDS; ++k) p->paths[k] = inject::paths(k);
         inject::reset();
-        host_.run(in.text, in.path, &why);
+        run(in, &why);
         p->steady = host_.outcome == p->base;
         t_->unsteady += !p->steady;
         return true;
@@ -205,7 +205,7 @@ public:
         // A failure may send the script round a loop for ever (a handler that
         // resumes after each error): twice its own statements stop it.
         host_.budget = std::min(kBudget, 2 * p.statements + 1000);
-        const bool clean = host_.run(in.text, in.path, &why);
+        const bool clean = run(in, &why);
         host_.budget = kBudget;
         ++t_->runs;
         const inject::Fired f = inject::fired();
@@ -227,6 +227,13 @@ public:
     }
 
 private:
+    // Every run starts from an empty scratch folder: a run that stopped half
+    // way leaves files and folders that the next would trip over.
+    bool run(const Input& in, std::string* why) {
+        sandbox_->empty();
+        return host_.run(in.text, in.path, why);
+    }
+
     void fail(uint32_t site, const Input& in, const std::string& what) {
         ++t_->failures;
         if (site && t_->failedSites.count(site)) return;   // one report per site
@@ -235,6 +242,7 @@ private:
     }
 
     Totals* t_;
+    Sandbox* sandbox_;
     ScriptHost host_;
 };
 
@@ -435,7 +443,7 @@ TEST(AllocFailures, EveryReachedAllocationFailsCleanly) {
                      inputs.end());
 
     Totals t;
-    Injector inj(&t);
+    Injector inj(&t, &sandbox);
     const auto start = Clock::now();
     auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     std::deque<Prepared> prepared;
@@ -449,12 +457,10 @@ TEST(AllocFailures, EveryReachedAllocationFailsCleanly) {
             if (!inj.prepare(in, &prepared.back())) continue;
             if (prepared.back().seconds > 0.5) ++t.skipped;   // too slow for a bounded run
             else Injector::plan(prepared.back(), false, planned, &plans);
-            sandbox.empty();
         }
         for (const Plan& pl : plans) {
             if (elapsed() > seconds) break;
             inj.inject(pl);
-            sandbox.empty();
         }
     } else {
         for (const Input& in : inputs) {
@@ -463,7 +469,6 @@ TEST(AllocFailures, EveryReachedAllocationFailsCleanly) {
             std::vector<Plan> plans;
             Injector::plan(p, mode == "all", nullptr, &plans);
             for (const Plan& pl : plans) inj.inject(pl);
-            sandbox.empty();
         }
     }
     const double secs = elapsed();

@@ -28,21 +28,34 @@ public:
         RemoveDirectoryA(dir_.c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKey);
     }
-    // Removes the files the scripts wrote (they may be big).
-    void empty() {
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((dir_ + "\\*").c_str(), &fd);
-        if (h == INVALID_HANDLE_VALUE) return;
-        do {
-            std::string f = dir_ + "\\" + fd.cFileName;
-            SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileA(f.c_str());
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
+    // Removes the files and folders the scripts wrote (they may be big), so
+    // that each run starts from an empty folder.
+    void empty() { empty(L"\\\\?\\" + std::wstring(dir_.begin(), dir_.end())); }
     const std::string& dir() const { return dir_; }
 
 private:
+    // Wide names with the long-path prefix: scripts make trees deeper than
+    // 260 characters.
+    static void empty(const std::wstring& dir) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((dir + L"\\*").c_str(), &fd);
+        if (h == INVALID_HANDLE_VALUE) return;
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring f = dir + L"\\" + name;
+            SetFileAttributesW(f.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                DeleteFileW(f.c_str());
+                continue;
+            }
+            // A link to a folder is removed itself, never followed.
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) empty(f);
+            RemoveDirectoryW(f.c_str());
+        } while (FindNextFileW(h, &fd));
+        FindClose(h);
+    }
+
     std::string dir_;
     char old_[MAX_PATH] = "";
 };
