@@ -353,6 +353,14 @@ const SiteCase kSiteCases[] = {
     {"DebugTrace(@on, \"t.txt\")\r\n", inject::SYSTEM_HEAP, "trace_block"},
     {"tests\\scripts\\binary\\compress.kel", inject::SYSTEM_HEAP, "fn_binarycomp"},
     {"tests\\scripts\\binary\\compress.kel", inject::SYSTEM_HEAP, "fn_binaryuncomp"},
+    // Files: a setting whose text cannot be copied reports the memory error
+    // instead of passing it off as a value it ignores; an array half filled
+    // when memory ran out is released.
+    {"IntControl(104, \";\", 0, 0, 0)\r\nStdOut(IntControl(104, @TAB, 0, 0, 0))\r\n", inject::STRING_HEAP, "ic_file_list_delim"},
+    {"FilePut(\"a.txt\", \"x\")\r\nx = FileInfoToArray(\"*.txt\", 1)\r\n", inject::SYSTEM_HEAP,
+     "absolute_or_given|info_array"},
+    {"FilePut(\"a.txt\", \"x\")\r\nx = FileInfoToArray(\"*.txt\")\r\n", inject::SYSTEM_HEAP,
+     "file_time_text|info_array", 2},
     // A function's parameters that cannot be stored: the error is reported,
     // not taken for one reported inside the function.
     {"#DefineFunction f(a)\r\nReturn a\r\n#EndFunction\r\nx = f(\"text\")\r\n", inject::STRING_HEAP,
