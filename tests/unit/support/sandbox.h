@@ -29,8 +29,12 @@ public:
         RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKey);
     }
     // Removes the files and folders the scripts wrote (they may be big), so
-    // that each run starts from an empty folder.
-    void empty() { empty(L"\\\\?\\" + std::wstring(dir_.begin(), dir_.end())); }
+    // that each run starts from an empty folder (made again if a script
+    // removed it).
+    void empty() {
+        empty(L"\\\\?\\" + std::wstring(dir_.begin(), dir_.end()));
+        CreateDirectoryA(dir_.c_str(), nullptr);
+    }
     const std::string& dir() const { return dir_; }
 
 private:
