@@ -56,13 +56,20 @@ bool is_oom(int e) {
 
 // Where the run with the failure first went another way, told by an
 // out-of-memory error? Empty when yes (or when nothing changed).
+std::string error_list(const std::vector<int>& errors) {
+    std::string s;
+    for (size_t i = 0; i < errors.size() && i < 12; ++i) s += (i ? " " : "") + std::to_string(errors[i]);
+    return errors.size() > 12 ? s + " ..." : s;
+}
+
 std::string judge(const RunOutcome& base, const RunOutcome& run) {
     if (run == base) return std::string();
     size_t i = 0;
     while (i < run.errors.size() && i < base.errors.size() && run.errors[i] == base.errors[i]) ++i;
     if (i < run.errors.size()) {
         if (is_oom(run.errors[i])) return std::string();
-        return "the first new error is " + std::to_string(run.errors[i]) + ", not an out-of-memory error";
+        return "the first new error is " + std::to_string(run.errors[i]) + ", not an out-of-memory error (errors " +
+               error_list(run.errors) + " against " + error_list(base.errors) + ")";
     }
     // An end the host reads (DLLServices 4) counts too: under @OFF a minor
     // error is only noted there.
@@ -361,6 +368,10 @@ const SiteCase kSiteCases[] = {
      "absolute_or_given|info_array"},
     {"FilePut(\"a.txt\", \"x\")\r\nx = FileInfoToArray(\"*.txt\")\r\n", inject::SYSTEM_HEAP,
      "file_time_text|info_array", 2},
+    // A handler function that cannot be started while an error of a
+    // structure is handled (Else without If, under ErrorMode(@OFF)).
+    {"#DefineFunction OnError(info)\r\nReturn 1\r\n#EndFunction\r\nIntControl(73, 3, \"OnError\", 0, 0)\r\n"
+     "ErrorMode(@OFF)\r\nElse\r\ni = 1\r\nForEach w In 1\r\n", inject::SYSTEM_HEAP, "line_loop|udf_call|call_handler"},
     // A function's parameters that cannot be stored: the error is reported,
     // not taken for one reported inside the function.
     {"#DefineFunction f(a)\r\nReturn a\r\n#EndFunction\r\nx = f(\"text\")\r\n", inject::STRING_HEAP,
