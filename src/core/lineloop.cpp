@@ -389,6 +389,13 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     return rc;
 }
 
+bool running_context_ready(State* st) {
+    if (st->loopDepth >= MAX_SCOPES) return true;   // deeper runs allocate their own
+    void*& slot = st->runningPool[st->loopDepth];
+    if (!slot) slot = new (std::nothrow) RunningContext;
+    return slot != nullptr;
+}
+
 void running_pool_free(State* st) {
     for (void*& p : st->runningPool) {
         delete static_cast<RunningContext*>(p);

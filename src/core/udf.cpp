@@ -297,6 +297,10 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
     UdfRecord* rec = id >= UDFSTART && index < st->udfCount ? udf_record(st, index) : nullptr;
     if (!rec || (!rec->body && !cb)) return ex::fail(st, 3627);
 
+    // A handler that could not run its body would pass for one whose error
+    // was reported inside: it fails to start instead, unreported, so that
+    // the memory error is reported in place of the error it was to handle.
+    if (kind >= 2 && !cb && !running_context_ready(st)) return ex::fail(st, 1672);
     const uint32_t before = st->stackCount;
     if (!struct_push(st, SK_UDF, SS_EXEC)) return 0;
     if (kind >= 2) {   // handlers and COM events come from no line of the caller

@@ -349,7 +349,7 @@ const SiteCase kSiteCases[] = {
     {kFunctionHandler, inject::STRING_HEAP, "err_set_vars"},
     {kFunctionHandler, inject::GLOBAL_MEMORY, "CreateMyArray|err_set_vars"},
     {kFunctionHandler, inject::GLOBAL_MEMORY, "udf_call|call_handler"},
-    {kFunctionHandler, inject::SYSTEM_HEAP, "line_loop|udf_call"},
+    {kFunctionHandler, inject::SYSTEM_HEAP, "running_context_ready|udf_call"},
     {"ErrorMode(@OFF)\r\nx = ArrDimension(0, 1)\r\nStdOut(cxerrortextstring)\r\n", inject::STRING_HEAP,
      "err_set_vars"},
     {"ErrorMode(@OFF)\r\nErrorEvent(-1, 7001, \"minor\")\r\nStdOut(cxerrortextstring)\r\n", inject::STRING_HEAP,
@@ -371,7 +371,8 @@ const SiteCase kSiteCases[] = {
     // A handler function that cannot be started while an error of a
     // structure is handled (Else without If, under ErrorMode(@OFF)).
     {"#DefineFunction OnError(info)\r\nReturn 1\r\n#EndFunction\r\nIntControl(73, 3, \"OnError\", 0, 0)\r\n"
-     "ErrorMode(@OFF)\r\nElse\r\ni = 1\r\nForEach w In 1\r\n", inject::SYSTEM_HEAP, "line_loop|udf_call|call_handler"},
+     "ErrorMode(@OFF)\r\nElse\r\ni = 1\r\nForEach w In 1\r\n", inject::SYSTEM_HEAP,
+     "running_context_ready|udf_call|call_handler"},
     // A function's parameters that cannot be stored: the error is reported,
     // not taken for one reported inside the function.
     {"#DefineFunction f(a)\r\nReturn a\r\n#EndFunction\r\nx = f(\"text\")\r\n", inject::STRING_HEAP,
