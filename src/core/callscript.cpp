@@ -12,7 +12,9 @@
 #include "errors.h"
 #include "exec.h"
 #include "value.h"
+#include <cstdio>
 #include <cstring>
+#include <new>
 
 // ------------------------------------------------------------ parameters
 
@@ -70,7 +72,9 @@ bool assign_text(State* st, const char* name, const std::basic_string<Ch>& text)
 std::vector<std::string> param_words(const char* text) { return split_words(text); }
 std::vector<std::wstring> param_words(const wchar_t* text) { return split_words(text); }
 
-bool split_params(State* st, const char* text, const wchar_t* wtext) {
+namespace {
+
+bool assign_params(State* st, const char* text, const wchar_t* wtext) {
     // Remove the param variables of an earlier call (as many as its param0 said).
     uint16_t p0 = var_lookup(st, "param0");
     if (p0 != SLOT_NONE) {
@@ -114,6 +118,17 @@ bool split_params(State* st, const char* text, const wchar_t* wtext) {
     return var_assign(st, slot, &c);
 }
 
+}  // namespace
+
+bool split_params(State* st, const char* text, const wchar_t* wtext) {
+    try {
+        return assign_params(st, text, wtext);
+    } catch (const std::bad_alloc&) {
+        st->err = 1588;   // the list of words
+        return false;
+    }
+}
+
 // ------------------------------------------------------------------ Call
 
 namespace {
@@ -123,13 +138,6 @@ bool exists_file(const char* path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string dir_of(const char* path) {
-    const char* s = strrchr(path, '\\');
-    const char* f = strrchr(path, '/');
-    if (f > s) s = f;
-    return s ? std::string(path, s) : std::string();
-}
-
 // The file as given (relative to the current directory), next to the calling
 // script, or along the search path.
 bool locate_script(State* st, const char* file, char* out) {
@@ -137,11 +145,11 @@ bool locate_script(State* st, const char* file, char* out) {
         DWORD n = GetFullPathNameA(file, MAX_PATH, out, nullptr);
         return n > 0 && n < MAX_PATH;
     }
-    std::string dir = dir_of(st->curFile);
-    if (!dir.empty() && !(file[0] == '\\' || (file[0] && file[1] == ':'))) {
-        std::string p = dir + "\\" + file;
-        if (exists_file(p.c_str()) && GetFullPathNameA(p.c_str(), MAX_PATH, out, nullptr) - 1u < MAX_PATH - 1u)
-            return true;
+    char dir[MAX_PATH], p[MAX_PATH * 2];
+    path_dir(st->curFile, dir, sizeof dir);
+    if (dir[0] && !(file[0] == '\\' || (file[0] && file[1] == ':'))) {
+        snprintf(p, sizeof p, "%s\\%s", dir, file);
+        if (exists_file(p) && GetFullPathNameA(p, MAX_PATH, out, nullptr) - 1u < MAX_PATH - 1u) return true;
     }
     DWORD n = SearchPathA(nullptr, file, nullptr, MAX_PATH, out, nullptr);
     return n > 0 && n < MAX_PATH && exists_file(out);
@@ -252,8 +260,9 @@ bool call_script(State* st, const char* file, const Cell* params, Cell* result) 
     Cell res;
     cell_init(&res, 0);
     if (buf) {
-        std::string dir = dir_of(path);
-        if (prepare_buffer(st, &prepared, path, dir.c_str())) {
+        char dir[MAX_PATH];
+        path_dir(path, dir, sizeof dir);
+        if (prepare_buffer(st, &prepared, path, dir)) {
             uint32_t pos = 0;
             rc = line_loop(st, &res, prepared, &pos, st->curBuffer);
         } else {

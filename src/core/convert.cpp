@@ -8,6 +8,7 @@
 #include "eval.h"
 #include "value.h"
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -78,12 +79,18 @@ void set_text_handle(State* st, Cell* c, uint64_t h, bool wide) {
     replace(st, c, r);
 }
 
-// The ANSI text of a STRING or UNICODE cell; wide text is converted into `tmp`.
+// The ANSI text of a STRING or UNICODE cell; wide text is converted into
+// `tmp`. Null with 1588 when there is no memory for the copy.
 const char* ansi_view(State* st, const Cell* c, std::string& tmp) {
     if (c->type & TW_STRING) return cell_str(st, c);
     const wchar_t* w = cell_wstr(st, c);
     int n = WideCharToMultiByte(st->codePage, 0, w, -1, nullptr, 0, nullptr, nullptr);
-    tmp.assign(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+    try {
+        tmp.assign(n > 0 ? static_cast<size_t>(n) : 1, '\0');
+    } catch (const std::bad_alloc&) {
+        st->err = 1588;
+        return nullptr;
+    }
     if (n > 0) WideCharToMultiByte(st->codePage, 0, w, -1, tmp.data(), n, nullptr, nullptr);
     return tmp.c_str();
 }
@@ -194,6 +201,7 @@ bool conv_to_int(State* st, Cell* c, bool allowFloat, bool allowInt64) {
     case K_WTEXT: {
         std::string tmp;
         const char* s = ansi_view(st, c, tmp);
+        if (!s) return false;
         if (!text_is_integer(s, allowInt64, &v, &is64)) {
             double f;
             if (!allowFloat || !text_is_float(st, s, &f) || !float_to_int(f, allowInt64, &v, &is64))
@@ -224,7 +232,8 @@ bool conv_to_float(State* st, Cell* c) {
     case K_WTEXT: {
         std::string tmp;
         double f;
-        if (!text_is_float(st, ansi_view(st, c, tmp), &f)) return false;
+        const char* s = ansi_view(st, c, tmp);
+        if (!s || !text_is_float(st, s, &f)) return false;
         set_float(st, c, f);
         return true;
     }
@@ -250,6 +259,7 @@ bool conv_to_number(State* st, Cell* c) {
     case K_WTEXT: {
         std::string tmp;
         const char* s = ansi_view(st, c, tmp);
+        if (!s) return false;
         int64_t v;
         bool is64;
         double f;

@@ -10,6 +10,7 @@
 #include "value.h"
 #include <oleauto.h>
 #include <cstdio>
+#include <new>
 
 ComArgConversion g_comArgConversion = nullptr;
 ExtenderCall     g_extenderCall = nullptr;
@@ -149,7 +150,11 @@ void not_available(State* st, const char* what) {
 // Ids outside the built-in table: host, user-defined and extender functions.
 void call_outside(State* st, uint32_t id, Cell* result, Cell* args, int nargs, uint64_t typeWord) {
     if (id >= PARENTSTART && id <= 1998) {
-        host_call(st, id, result, args, nargs, typeWord);
+        try {
+            host_call(st, id, result, args, nargs, typeWord);
+        } catch (const std::bad_alloc&) {
+            st->err = 1588;   // the 8-bit copies of wide arguments
+        }
     } else if (id >= UDFSTART && id <= 4998) {
         udf_call(st, id, result, args, nargs, nullptr, nullptr, 0);
         if (!st->err && !result->type) cell_init(result, 0);
@@ -166,14 +171,21 @@ void call_outside(State* st, uint32_t id, Cell* result, Cell* args, int nargs, u
 }  // namespace
 
 // A family handler: the function registered for the id, or 3046 naming it.
-// The fourth family also takes the ids above the built-in table.
+// The fourth family also takes the ids above the built-in table. A function
+// whose work buffer (a C++ container) cannot be had fails with 1588; the
+// evaluator releases its arguments and result as after any failure.
 static void family_call(State* st, uint32_t id, int nargs, Cell* result, Cell* args, bool wide, uint64_t typeWord) {
     if (id >= PARENTSTART) {
         call_outside(st, id, result, args, nargs, typeWord);
         return;
     }
-    if (BuiltinFn fn = builtin_lookup(id)) {
-        fn(st, nargs, result, args, wide);
+    try {
+        if (BuiltinFn fn = builtin_lookup(id)) {
+            fn(st, nargs, result, args, wide);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        st->err = 1588;
         return;
     }
     const char* name = st->callName && *st->callName ? st->callName : (id < NKEYTOKENS ? g_keywords[id].name : "");

@@ -78,7 +78,7 @@ void bi_errorevent(State* st, int nargs, Cell* result, Cell* args, bool) {
     const int level = err_severity(e);
     if (st->errorMode == EM_OFF && level == SEV_MINOR) {
         st->lastErr = static_cast<uint16_t>(code);
-        err_set_vars(st, e, false, nullptr);
+        if (!err_set_vars(st, e, false, nullptr)) return;   // its memory error is reported instead
         st->err = 0;
         trace_error(st, e, false);
         return;

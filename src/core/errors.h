@@ -103,7 +103,9 @@ bool err_source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_
 // Predefined error variables (errvars.cpp). Sets them in the current scope for
 // error E (9999: the cancel texts); with arrayOnly only cxerrorarray. When
 // arrayOut is given it receives a reference to the array (the caller releases it).
-// False when a variable could not be stored (the error number is left as it was).
+// False when a variable could not be stored: st->err then holds what could not
+// be had (3096, 1631 or 3097), which is reported instead of E, since no
+// handler can be given E.
 bool err_set_vars(State* st, uint32_t e, bool arrayOnly, Cell* arrayOut);
 
 // Script controls (errfuncs.cpp). IntControl 72 and 73: set the cancel-handler

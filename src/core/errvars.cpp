@@ -193,6 +193,9 @@ bool err_set_vars(State* st, uint32_t e, bool arrayOnly, Cell* arrayOut) {
     } else {
         ok = false;
     }
-    st->err = savedErr;                               // a failed store never replaces the error
+    // A failed store leaves the number of what could not be had (3096 a
+    // string, 1631 the array, 3097 a variable); otherwise the error stands.
+    if (!ok && (st->err == savedErr || !st->err)) st->err = 3096;
+    if (ok) st->err = savedErr;
     return ok;
 }

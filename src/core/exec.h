@@ -63,6 +63,11 @@ struct StmtCtx {
 int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller);
 // Frees the saved contexts that nested line loops keep for reuse (tear-down).
 void running_pool_free(State* st);
+// Makes sure a nested line loop at the current depth has its saved context
+// (false: no memory for it). Callers that must not start a run they cannot
+// finish (error handlers) ask first; a nested run that finds no context
+// reports 1672 itself.
+bool running_context_ready(State* st);
 // The line source of the running statement: reads the line after the current
 // one (a multi-line string constant continues there) into out (LINE_BUF bytes)
 // and advances State::nextPos. 1 a line, 0 none left.

@@ -81,10 +81,12 @@ void trace_handler_entry(State* st) {
     if (st->traceOn && g_traceWriter) g_traceWriter(st, TRACE_EVENT, nullptr, nullptr);
 }
 
+// A label that is not there clears the error; a search that had no memory
+// leaves 1588, which is then reported in place of the error.
 bool jump_to_label(State* st, const char* label, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     uint32_t pos = *nextPos;
     if (!label_search(st, label, &pos, linePos, st->curStmtPos, buf, true)) {
-        st->err = 0;
+        if (st->err != 1588) st->err = 0;
         return false;
     }
     *nextPos = pos;
@@ -94,7 +96,9 @@ bool jump_to_label(State* st, const char* label, uint32_t* nextPos, uint32_t lin
 // Calls handler function `name` with cxerrorarray for error e. Returns the
 // result's bits (bit 0 keep armed, bit 1 decline), or -1 when the function is
 // missing or unsuitable or failed; *mode drops to 0 unless bit 0 came back.
-// st->err is 0 afterwards, or the control code the handler ended with.
+// st->err is 0 afterwards, or the control code the handler ended with. -2
+// when there was no memory to call it (its variables, its local table): st->err
+// holds that error, to be reported in place of e.
 int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     char lname[VARNAMESIZE + 1];
     size_t n = strnlen(name, VARNAMESIZE);
@@ -103,10 +107,11 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     int idx = isalpha(static_cast<unsigned char>(lname[0])) ? udf_find(st, lname) : -1;
     const UdfRecord* rec = idx >= 0 ? udf_record(st, static_cast<uint32_t>(idx)) : nullptr;
     Cell arr;
-    if (!rec || rec->params != 1 || !err_set_vars(st, e, true, &arr)) {
+    if (!rec || rec->params != 1) {
         *mode = 0;
         return -1;
     }
+    if (!err_set_vars(st, e, true, &arr)) return -2;
     st->err = 0;
     char* detail = st->detail;   // the handler's own statements must not consume our details
     st->detail = nullptr;
@@ -119,6 +124,7 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
     err_detail_free(st);
     st->detail = detail;
     cell_release(st, &arr, CM_BARE);
+    if (!ok && (st->err == 1672 || st->err == 3673)) return -2;   // it could not start
     int bits = -1;
     if (ok && st->err == 0) {
         bits = conv_to_int(st, &result, true, false) ? (result.i & 3) : 0;
@@ -134,11 +140,12 @@ int call_handler(State* st, const char* name, uint32_t e, int32_t* mode) {
 int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     const int mode = st->cancelMode;
     if (mode == 1 || mode == -1 || mode == 2) {
-        err_set_vars(st, 9999, false, nullptr);
+        if (!err_set_vars(st, 9999, false, nullptr)) return -1;
         st->err = 0;
         if (mode == 2 && !push_handler_frame(st, 3618, 1, *nextPos, linePos, buf)) return -1;
         if (!jump_to_label(st, "CANCEL", nextPos, linePos, buf)) {
             if (mode == 2) struct_pop(st);
+            if (st->err == 1588) return -1;
             st->err = 9999;
             return 0;
         }
@@ -148,6 +155,7 @@ int take_cancel(State* st, uint32_t* nextPos, uint32_t linePos, HGLOBAL buf) {
     }
     if (mode == 3) {
         int bits = call_handler(st, st->cancelFunc, 9999, &st->cancelMode);
+        if (bits == -2) return -1;
         if (bits >= 0 && !(bits & 2)) return 1;
         if (st->err != 9000) st->err = 9999;
         return 0;
@@ -161,13 +169,13 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
     const int mode = st->errHandlerMode;
     if (mode == 1 || mode == 2) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
-        err_set_vars(st, e, false, nullptr);
+        if (!err_set_vars(st, e, false, nullptr)) return -1;
         st->err = 0;
         st->errHandlerMode = 0;
         if (mode == 2 && !push_handler_frame(st, 3619, 2, *nextPos, linePos, buf)) return -1;
         if (!jump_to_label(st, "CXERRORHANDLER", nextPos, linePos, buf)) {
             if (mode == 2) struct_pop(st);
-            st->err = e;
+            if (st->err != 1588) st->err = e;
             return -1;
         }
         // Inside an If or Switch the handler's lines must not be skipped.
@@ -181,6 +189,7 @@ int take_error(State* st, uint16_t e, uint32_t* nextPos, uint32_t linePos, HGLOB
     if (mode == 3) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
         int bits = call_handler(st, st->errFunc, e, &st->errHandlerMode);
+        if (bits == -2) return -1;
         if (bits >= 0 && !(bits & 2)) {
             trace_error(st, e, false);
             return 1;
@@ -196,7 +205,11 @@ int report_error(State* st, uint16_t e) {
     const int severity = err_severity(e);
     if (st->errorMode == EM_OFF && severity == SEV_MINOR) {
         st->lastErr = static_cast<uint16_t>(err_reported_number(st, e));
-        err_set_vars(st, e, false, nullptr);
+        if (!err_set_vars(st, e, false, nullptr)) {
+            // No memory even for the variables: that stops the run, shown.
+            const uint16_t m = st->err;
+            return err_report(st, nullptr, 1, m, SEV_FATAL);
+        }
         st->err = 0;
         trace_error(st, e, false);
         return 1;

@@ -26,6 +26,7 @@
 #include <algorithm>
 
 HeapBoxHook g_heapBoxHook = nullptr;
+HeapAllocProbe g_heapAllocProbe = nullptr;
 
 namespace {
 
@@ -154,6 +155,7 @@ bool heap_init(State* st, uint8_t* base, uint64_t reserved, uint64_t initial) {
 
 extern "C" uint64_t VMalloc(State* st, uint64_t bytes) {
     if (!st || !st->heapBase || bytes > MAX_REQUEST) return 0;
+    if (g_heapAllocProbe && g_heapAllocProbe(bytes)) return 0;
     uint64_t needed = std::max<uint64_t>((bytes + 27) & ~3ull, MIN_BLOCK);
 
     // Next fit from the rover. The anchor (0) is passed once freely; reaching

@@ -25,6 +25,13 @@ uint64_t heap_wstrdup(State* st, const wchar_t* s, size_t len);
 typedef void (*HeapBoxHook)(const char* title, const char* text);
 extern HeapBoxHook g_heapBoxHook;
 
+// Asked by VMalloc before each allocation when set; true makes that request
+// fail as an exhausted heap does (VMalloc returns 0). Process-wide, never set
+// by the library and not exported: unit tests that link the core statically
+// set it to make chosen allocations fail (allocation-failure injection).
+typedef bool (*HeapAllocProbe)(uint64_t bytes);
+extern HeapAllocProbe g_heapAllocProbe;
+
 // Walks every block and the free list and checks the boundary tags, sizes,
 // links and the rover. True when consistent; otherwise `why` says what failed.
 bool heap_check(State* st, char* why, size_t size);

@@ -199,13 +199,6 @@ uint16_t run_outcome(State* st, int rc) {
     return e;
 }
 
-std::string dir_of(const char* path) {
-    const char* s = strrchr(path, '\\');
-    const char* f = strrchr(path, '/');
-    if (f > s) s = f;
-    return s ? std::string(path, s) : std::string();
-}
-
 }  // namespace
 
 WNDPROC g_classProcs[4] = {nullptr, nullptr, nullptr, nullptr};
@@ -309,8 +302,9 @@ extern "C" int ProcessDaBatBuffer(HWND hwnd, HGLOBAL hState, HGLOBAL script, uin
     st->runErr = 0;
 
     HGLOBAL buf = script;
-    std::string dir = dir_of(st->mainFile);
-    if (!prepare_buffer(st, &buf, st->mainFile, dir.empty() ? nullptr : dir.c_str())) return 0;
+    char dir[MAX_PATH];
+    path_dir(st->mainFile, dir, sizeof dir);
+    if (!prepare_buffer(st, &buf, st->mainFile, dir[0] ? dir : nullptr)) return 0;
 
     st->hostFuncs = reinterpret_cast<const KeywordRec*>(hostTable);
     st->hostValue = hostValue;

@@ -15,6 +15,7 @@
 #include "linecache.h"
 #include <cstring>
 #include <memory>
+#include <new>
 
 // ---- jump markers ----
 
@@ -131,7 +132,11 @@ int label_search(State* st, const char* name, uint32_t* pos, uint32_t linePos, u
     const uint8_t* mem = lock.get<uint8_t>();
     const size_t size = GlobalSize(buf);
     const uint32_t base = exec_key_base(st);
-    auto line = std::make_unique<char[]>(LINE_BUF);
+    std::unique_ptr<char[]> line(new (std::nothrow) char[LINE_BUF]);
+    if (!line) {
+        st->err = 1588;
+        return 0;
+    }
     const uint8_t pending = st->pendingLineTooLong;   // lines read here are not run
     bool inBody = false, found = false;
     uint32_t p = 0, target = 0;

@@ -102,9 +102,9 @@ BufferLines* lines_of(State* st, HGLOBAL buf, uint32_t keyBase) {
     for (BufferLines* b : c->buffers)
         if (b->buf == buf && b->keyBase == keyBase) return b;
     try {
-        auto* b = new BufferLines{buf, keyBase, 0, {}, {}};
-        c->buffers.push_back(b);
-        return b;
+        std::unique_ptr<BufferLines> b(new BufferLines{buf, keyBase, 0, {}, {}});
+        c->buffers.push_back(b.get());   // may fail: then the record goes with `b`
+        return b.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

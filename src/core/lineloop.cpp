@@ -103,10 +103,9 @@ void pump_between_statements(State* st) {
 }
 
 void debug_line(const char* line) {
-    std::string text = ">>>>>";
-    text += line;
-    text += "<<<<<\r\n";
-    OutputDebugStringA(text.c_str());
+    char text[LINE_BUF + 16];
+    snprintf(text, sizeof text, ">>>>>%s<<<<<\r\n", line);
+    OutputDebugStringA(text);
 }
 
 // A label line: the offset of the statement written after the name, or 0
@@ -195,7 +194,13 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     SavedContext saved(st, nested);
     RunningContext* outer = saved.get();
     if (nested) {
-        if (!outer) return ex::fail(st, 1672);
+        if (!outer) {
+            // The nested run cannot start. Its caller takes a failed nested
+            // run for one whose error was reported inside, so report it here,
+            // at the statement that called.
+            err_report(st, nullptr, 1, 1672, err_severity(1672));
+            return ex::fail(st, 1672);
+        }
         outer->save(st);
         tokens_detach(st);
     }
@@ -382,6 +387,13 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     if (outer) outer->restore(st);
     else st->curBuffer = nullptr;
     return rc;
+}
+
+bool running_context_ready(State* st) {
+    if (st->loopDepth >= MAX_SCOPES) return true;   // deeper runs allocate their own
+    void*& slot = st->runningPool[st->loopDepth];
+    if (!slot) slot = new (std::nothrow) RunningContext;
+    return slot != nullptr;
 }
 
 void running_pool_free(State* st) {

@@ -487,6 +487,13 @@ int read_line(State* st, HGLOBAL buf, uint32_t* pos, char* out, uint32_t* stmtPo
     return read_line_mem(st, lock.get<uint8_t>(), GlobalSize(buf), pos, out, stmtPos, keyBase);
 }
 
+void path_dir(const char* path, char* out, size_t size) {
+    const char* s = strrchr(path, '\\');
+    const char* f = strrchr(path, '/');
+    if (f > s) s = f;
+    snprintf(out, size, "%.*s", s ? static_cast<int>(s - path) : 0, path);
+}
+
 bool source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fileSize, uint32_t* line,
                      uint32_t keyBase) {
     (void)st;
@@ -494,20 +501,23 @@ bool source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fi
     if (!lock) return false;
     const uint8_t* mem = lock.get<uint8_t>();
     size_t size = GlobalSize(buf);
-    std::string cur, text, markerFile;
+    // Only the start of a line matters (a marker and its file name), so the
+    // lines are read into fixed buffers: an error report needs no memory.
+    char text[MAX_PATH + 16], cur[MAX_PATH] = "";
     uint32_t ln = 1, markerLine = 0;
     for (uint32_t i = 0; i < size && i <= pos;) {
         // Decode one line; j ends up on its line feed (or the terminator).
-        text.clear();
+        size_t n = 0;
         uint32_t j = i;
         uint8_t c = 0;
         while (j < size && (c = scr_dec(mem[j], keyBase + j)) != '\n' && c != 0) {
-            text += static_cast<char>(c);
+            if (n < sizeof text - 1) text[n++] = static_cast<char>(c);
             ++j;
         }
-        if (marker_parse(text.data(), text.size(), &markerLine, &markerFile, nullptr)) {
+        text[n] = 0;
+        if (marker_parse(text, n, &markerLine, nullptr, nullptr)) {
             ln = markerLine;   // the number of the next line
-            cur.swap(markerFile);
+            snprintf(cur, sizeof cur, "%s", text + 8);
         } else {
             if (pos <= j) break;
             ++ln;
@@ -515,7 +525,7 @@ bool source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fi
         if (j >= size || c == 0) break;
         i = j + 1;
     }
-    if (file && fileSize) snprintf(file, fileSize, "%s", cur.c_str());
+    if (file && fileSize) snprintf(file, fileSize, "%s", cur);
     if (line) *line = ln;
     return true;
 }

@@ -62,6 +62,10 @@ int read_line_mem(State* st, const uint8_t* mem, size_t size, uint32_t* pos, cha
 bool source_location(State* st, HGLOBAL buf, uint32_t pos, char* file, size_t fileSize, uint32_t* line,
                      uint32_t keyBase = 0);
 
+// The folder part of a path (up to the last "\\" or "/", without it), "" when
+// there is none. Allocates nothing.
+void path_dir(const char* path, char* out, size_t size);
+
 // ---- parameters and Call ----
 // Splits a parameter string into param0..paramN (Call, DLLServices 11).
 bool split_params(State* st, const char* text, const wchar_t* wtext);

@@ -11,6 +11,7 @@
 #include "keywords.h"
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -454,11 +455,18 @@ bool compare_cells(State* st, uint32_t op, Cell* left, Cell* right, bool release
         if (!is_comparison(op)) {
             st->err = 3063;
             ok = false;
-        } else if (!read_side(st, left, &l) || !read_side(st, right, &r)) {
-            if (!st->err) st->err = 3057;
-            ok = false;
         } else {
-            ok = compare_sides(st, op, l, r, nocase, &cmp);
+            try {
+                if (!read_side(st, left, &l) || !read_side(st, right, &r)) {
+                    if (!st->err) st->err = 3057;
+                    ok = false;
+                } else {
+                    ok = compare_sides(st, op, l, r, nocase, &cmp);
+                }
+            } catch (const std::bad_alloc&) {   // the copies of wide texts and number texts
+                st->err = 1588;
+                ok = false;
+            }
         }
         if (l.hasPlain) cell_release(st, &l.plain, CM_BARE);
         if (r.hasPlain) cell_release(st, &r.plain, CM_BARE);

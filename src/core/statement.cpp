@@ -15,6 +15,7 @@
 #include <cstring>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace ex {
 
@@ -256,17 +257,22 @@ int run_inner(State* st, StmtCtx* cx, const char* text) {
 int skip_statement(State* st, const char* text) {
     trace(st, TE_SKIPPED, false);
     stmt_skip(st, text);
-    return 1;
+    return st->err == 1588 ? 0 : 1;   // no memory to read the constant's lines
 }
 
 }  // namespace ex
 
 using namespace ex;
 
+// Sets 1588 when there is no memory for the line it reads.
 void stmt_skip(State* st, const char* text) {
     int state = multiline_scan(text, 0);
     if (!state) return;
-    auto buf = std::make_unique<char[]>(LINE_BUF);
+    std::unique_ptr<char[]> buf(new (std::nothrow) char[LINE_BUF]);
+    if (!buf) {
+        st->err = 1588;
+        return;
+    }
     while (state && exec_next_line(st, buf.get()) == 1) state = multiline_scan(buf.get(), state);
 }
 

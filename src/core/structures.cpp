@@ -16,6 +16,7 @@
 #include "library/items/maptable.h"
 #include <cstring>
 #include <memory>
+#include <new>
 
 const ForEachObjectOps* g_forEachObjects = nullptr;
 
@@ -344,7 +345,8 @@ bool to_clause_position(State* st, StmtCtx* cx, int offset, uint32_t* pos) {
         return true;
     }
     // Substitution moved the text: find the word in the line as written.
-    auto raw = std::make_unique<char[]>(LINE_BUF);
+    std::unique_ptr<char[]> raw(new (std::nothrow) char[LINE_BUF]);
+    if (!raw) return fail(st, 1588), false;
     uint32_t p = cx->linePos, textPos = 0;
     const uint8_t pending = st->pendingLineTooLong;
     int r = read_line(st, cx->buf, &p, raw.get(), &textPos, exec_key_base(st));
@@ -444,7 +446,7 @@ int do_for(State* st, StmtCtx* cx, int offset) {
     if (!stored) return 0;
     if (!(st->delimType == TK_KEYWORD && st->tok == KW_TO)) return fail(st, 3360);
     uint32_t toPos;
-    if (!to_clause_position(st, cx, offset, &toPos)) return fail(st, 3360);
+    if (!to_clause_position(st, cx, offset, &toPos)) return st->err ? 0 : fail(st, 3360);
     if (!push_loop(st, SK_FOR, SS_EXEC)) return 0;
     StructEntry* e = struct_top(st);
     e->var = slot;
@@ -513,7 +515,8 @@ int foreach_step(State* st, StructEntry* e) {
 
 // Opens the enumeration of a collection value into a fresh slot.
 bool foreach_open(State* st, Cell* coll, ForEachIter** out) {
-    auto it = std::make_unique<ForEachIter>();
+    std::unique_ptr<ForEachIter> it(new (std::nothrow) ForEachIter);
+    if (!it) return fail(st, 1588), false;
     it->arr = nullptr;
     it->next = 0;
     it->object = nullptr;

@@ -21,6 +21,7 @@
 #include "dispatch.h"
 #include <cstring>
 #include <cstdio>
+#include <new>
 #include <string>
 
 namespace {
@@ -298,6 +299,10 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
     UdfRecord* rec = id >= UDFSTART && index < st->udfCount ? udf_record(st, index) : nullptr;
     if (!rec || (!rec->body && !cb)) return ex::fail(st, 3627);
 
+    // A handler that could not run its body would pass for one whose error
+    // was reported inside: it fails to start instead, unreported, so that
+    // the memory error is reported in place of the error it was to handle.
+    if (kind >= 2 && !cb && !running_context_ready(st)) return ex::fail(st, 1672);
     const uint32_t before = st->stackCount;
     if (!struct_push(st, SK_UDF, SS_EXEC)) return 0;
     if (kind >= 2) {   // handlers and COM events come from no line of the caller
@@ -346,6 +351,7 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
         const uint16_t slot = var_create(st, rec->paramNames[i], TW_UNINIT);
         if (slot == SLOT_NONE || !var_assign(st, slot, &args[i + 1])) rc = 0;
     }
+    const bool bodyRuns = rc != 0;   // a parameter that could not be stored is the caller's error
     cell_release(st, result, CM_VARBOUND);
     cell_init(result);
     if (rc) {
@@ -370,7 +376,7 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
     trace_call(st, st->traceOn, rec, false, kind);
     if (rc == 0) {
         const uint16_t e = st->err;
-        if (e && e != 9000 && e != 9999) st->err = 9015;   // reported inside already
+        if (bodyRuns && e && e != 9000 && e != 9999) st->err = 9015;   // reported inside already
         return 0;
     }
     return 1;
@@ -381,19 +387,24 @@ int udf_command(State* st, uint32_t id, const char* rest, Cell* result) {
     const UdfRecord* rec = index < st->udfCount ? udf_record(st, index) : nullptr;
     if (!rec) return ex::fail(st, 3627);
     // The words of the rest of the line, up to a comment outside quotes.
-    std::string text;
-    char quote = 0;
-    for (const char* p = rest; *p; ++p) {
-        if (quote) {
-            if (*p == quote) quote = 0;
-        } else if (*p == ';') {
-            break;
-        } else if (*p == '"' || *p == '\'' || *p == '`') {
-            quote = *p;
+    std::vector<std::string> words;
+    try {
+        std::string text;
+        char quote = 0;
+        for (const char* p = rest; *p; ++p) {
+            if (quote) {
+                if (*p == quote) quote = 0;
+            } else if (*p == ';') {
+                break;
+            } else if (*p == '"' || *p == '\'' || *p == '`') {
+                quote = *p;
+            }
+            text += *p;
         }
-        text += *p;
+        words = param_words(text.c_str());
+    } catch (const std::bad_alloc&) {
+        return ex::fail(st, 1588);
     }
-    std::vector<std::string> words = param_words(text.c_str());
     if (words.size() > rec->params) return ex::fail(st, 3066);
     Cell args[17];
     cell_init(&args[0]);
@@ -402,8 +413,8 @@ int udf_command(State* st, uint32_t id, const char* rest, Cell* result) {
     for (int i = 0; i < rec->params && ok; ++i) {
         cell_init(&args[i + 1]);
         made++;
-        const std::string& w = i < static_cast<int>(words.size()) ? words[i] : std::string();
-        ok = cell_set_str(st, &args[i + 1], w.c_str(), w.size());
+        const char* w = i < static_cast<int>(words.size()) ? words[i].c_str() : "";
+        ok = cell_set_str(st, &args[i + 1], w, strlen(w));
     }
     if (ok) ok = udf_call(st, id, result, args, rec->params, nullptr, nullptr, 0) != 0;
     for (int i = 1; i <= made; ++i) cell_release(st, &args[i], CM_BARE);

@@ -83,11 +83,10 @@ void fn_debugdata(State* st, int nargs, Cell* result, Cell* args, bool) {
 void fn_debug(State* st, int nargs, Cell* result, Cell* args, bool) {
     const int previous = static_cast<int8_t>(st->debugOut);
     const int mode = args[1].i;
+    TraceBlock* t = nargs >= 2 ? trace_block(st) : nullptr;
+    if (nargs >= 2 && !t) return void(st->err = 1588);   // no memory for the title: nothing changes
     st->debugOut = mode >= 1 ? 1 : mode == 0 ? 0 : 0xFF;
-    if (nargs >= 2) {
-        TraceBlock* t = trace_block(st);
-        if (t) snprintf(t->debugTitle, sizeof t->debugTitle, "%s", narrow(st, cell_text(st, &args[2])).c_str());
-    }
+    if (t) snprintf(t->debugTitle, sizeof t->debugTitle, "%s", narrow(st, cell_text(st, &args[2])).c_str());
     if (st->debugOut == 1) debug_step_install();
     cell_set_int(st, result, previous);
 }

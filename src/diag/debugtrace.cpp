@@ -187,7 +187,7 @@ void fn_debugtrace(State* st, int nargs, Cell* result, Cell* args, bool) {
     }
     cell_set_int(st, result, wasOn ? 1 : 0);
     TraceBlock* t = trace_block(st);
-    if (!t) return;   // no memory for the trace: it stays as it was
+    if (!t) return void(st->err = 1588);   // no memory for the trace: it stays as it was
     g_traceWriter = trace_write;
     row->fn(st, t, r, number);
 }

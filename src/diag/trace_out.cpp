@@ -52,11 +52,16 @@ void TraceOut::flush() {
         return;
     }
     if (trace_to_debugger(t_)) {
+        // A line at a time, ended in place: flush runs from the destructor
+        // and must not need memory.
         size_t from = 0;
         while (from < text_.size()) {
             size_t end = text_.find("\r\n", from);
             end = end == std::string::npos ? text_.size() : end + 2;
-            OutputDebugStringA(text_.substr(from, end - from).c_str());
+            const char kept = text_[end];
+            text_[end] = 0;
+            OutputDebugStringA(text_.data() + from);
+            text_[end] = kept;
             from = end;
         }
     } else {

@@ -12,6 +12,7 @@
 #include "exec.h"
 #include "value.h"
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -196,12 +197,7 @@ void on_line(State* st, TraceBlock* t, const std::string& text) {
     out.line(text);
 }
 
-}  // namespace
-
-void trace_write(State* st, int event, const char* text, const Cell* value) {
-    TraceBlock* t = st->traceBlock;
-    if (!t) return;
-    Untouched keep(st);
+void write_event(State* st, TraceBlock* t, int event, const char* text, const Cell* value) {
     switch (event) {
     case TRACE_VALUE:
         if (!st->traceOn || !value) return;
@@ -237,5 +233,19 @@ void trace_write(State* st, int event, const char* text, const Cell* value) {
         break;
     default:
         break;
+    }
+}
+
+}  // namespace
+
+// A record that cannot be built for lack of memory is left out: the trace
+// only watches, and the statement it describes goes on as it would untraced.
+void trace_write(State* st, int event, const char* text, const Cell* value) {
+    TraceBlock* t = st->traceBlock;
+    if (!t) return;
+    Untouched keep(st);
+    try {
+        write_event(st, t, event, text, value);
+    } catch (const std::bad_alloc&) {
     }
 }

@@ -26,7 +26,9 @@ void one_shot(State* st, Cell* result, Cell* args, uint16_t failure, int64_t cap
     WorkBlock out(st, static_cast<size_t>(capacity));
     if (!out) return;
     uLongf produced = static_cast<uLongf>(capacity);
-    if (call(out.get(), &produced, s->addr, static_cast<uLong>(s->eod)) != Z_OK) return void(st->err = failure);
+    const int rc = call(out.get(), &produced, s->addr, static_cast<uLong>(s->eod));
+    if (rc == Z_MEM_ERROR) return void(st->err = 1588);   // zlib's own work memory
+    if (rc != Z_OK) return void(st->err = failure);
     memcpy(t->addr, out.get(), produced);
     t->eod = static_cast<int64_t>(produced);
     set64(st, result, t->eod);

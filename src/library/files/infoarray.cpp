@@ -44,7 +44,14 @@ void info_array(State* st, int nargs, Cell* result, const Cell* list, ListKind k
             return true;
         }))
         return;
-    Cell arr;
+    // The array is released on every way out but the last, also when a name
+    // or a time cannot be made for want of memory (std::bad_alloc, 1588).
+    struct Held {
+        State* st;
+        Cell c;
+        ~Held() { cell_release(st, &c, CM_BARE); }
+    } held{st, {}};
+    Cell& arr = held.c;
     cell_init(&arr);
     if (CreateMyArray(st, &arr, static_cast<uint32_t>(found.size() + 1), kColumns, 0, 0, 0, 0, 2) == 0xFFFFFFFF)
         return;
@@ -65,14 +72,12 @@ void info_array(State* st, int nargs, Cell* result, const Cell* list, ListKind k
              put_text(st, a, row, 4, file_time_text(st, d.ftCreationTime)) && put_text(st, a, row, 5, letters);
         put_number(st, a, row, 1, size);
     }
-    if (!ok) {
-        cell_release(st, &arr, CM_BARE);
-        return;
-    }
+    if (!ok) return;
     put_number(st, a, 0, 0, found.size());
     put_number(st, a, 0, 1, total);
     cell_release(st, result, CM_BARE);
     *result = arr;
+    cell_init(&arr);
 }
 
 }  // namespace

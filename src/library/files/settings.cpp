@@ -66,6 +66,9 @@ void ic_file_list_delim(State* st, Cell* result, Cell* p) {
         }
         cell_release(st, &tmp, CM_BARE);
     }
+    // Anything but a one-character text is ignored; text that could not be
+    // copied for want of memory is an error, not a value to ignore.
+    if (st->err == 3096) return;
     st->err = 0;
     cell_set_wstr(st, result, &previous, 1);
 }
