@@ -52,7 +52,6 @@ void expr_program_free(ExprProgram* p) { delete p; }
 
 namespace {
 
-inline bool line_end_char(char c) { return c == 0 || c == ';' || c == '\r' || c == '\n'; }
 inline bool is_keyword(const CachedToken* t, uint32_t code) { return t && t->kind == TK_KEYWORD && t->code == code; }
 
 // Builds the program from the tokens of one line. Any token outside the
@@ -110,7 +109,7 @@ private:
         uint32_t pos = t->end;
         const lex::CharTables& ct = lex::chars();
         while (pos < len_ && (ct.cls[static_cast<unsigned char>(line_[pos])] & lex::CH_BLANK)) pos++;
-        if (pos >= len_ || line_end_char(line_[pos])) {
+        if (pos >= len_ || lex::at_line_end(line_[pos])) {
             cur_ = nullptr;
             return true;
         }

@@ -29,6 +29,8 @@ inline const CharTables& chars() { return g_chars ? *g_chars : chars_build(); }
 
 inline bool is_letter(const CharTables& t, unsigned char c) { return t.cls[c] & CH_LETTER; }
 inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+// Where a line's statement ends: its terminator, a line break or a comment.
+inline bool at_line_end(char c) { return c == 0 || c == ';' || c == '\r' || c == '\n'; }
 // A character that may continue a name: letter, digit, "_" or "@".
 inline bool is_name_char(const CharTables& t, unsigned char c) {
     return t.cls[c] & (CH_LETTER | CH_DIGIT | CH_UNDER | CH_AT);

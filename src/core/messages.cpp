@@ -155,21 +155,21 @@ void msg_format(char* out, size_t size, const char* fmt, const MsgArg* args, int
             continue;
         }
         ++p;
-        char spec[32];
-        int n = snprintf(spec, sizeof spec, "%%%s", flags);
-        if (width >= 0) n += snprintf(spec + n, sizeof spec - n, "%d", width);
-        if (prec >= 0) n += snprintf(spec + n, sizeof spec - n, ".%d", prec);
+        char conversion[32];
+        int n = snprintf(conversion, sizeof conversion, "%%%s", flags);
+        if (width >= 0) n += snprintf(conversion + n, sizeof conversion - n, "%d", width);
+        if (prec >= 0) n += snprintf(conversion + n, sizeof conversion - n, ".%d", prec);
         char piece[512];
         const MsgArg& a = args[next++];
         if (textual) {
-            snprintf(spec + n, sizeof spec - n, "s");
-            snprintf(piece, sizeof piece, spec, a.s);
+            snprintf(conversion + n, sizeof conversion - n, "s");
+            snprintf(piece, sizeof piece, conversion, a.s);
         } else if (conv == 'c') {
-            snprintf(spec + n, sizeof spec - n, "c");
-            snprintf(piece, sizeof piece, spec, static_cast<int>(static_cast<unsigned char>(a.n)));
+            snprintf(conversion + n, sizeof conversion - n, "c");
+            snprintf(piece, sizeof piece, conversion, static_cast<int>(static_cast<unsigned char>(a.n)));
         } else {
-            snprintf(spec + n, sizeof spec - n, "ll%c", conv == 'i' ? 'd' : conv);
-            snprintf(piece, sizeof piece, spec, a.n);
+            snprintf(conversion + n, sizeof conversion - n, "ll%c", conv == 'i' ? 'd' : conv);
+            snprintf(piece, sizeof piece, conversion, a.n);
         }
         put(piece, strlen(piece));
     }

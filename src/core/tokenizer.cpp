@@ -32,8 +32,6 @@ int fail(State* st, uint16_t err) {
     return 0;
 }
 
-inline bool at_line_end(char c) { return c == 0 || c == ';' || c == '\r' || c == '\n'; }
-
 // Digits with at most one "." and one exponent ("e", optional sign, digits).
 // Kind 3 for an integer, 5 for a floating-point literal.
 int read_number(State* st, const char* p) {
@@ -166,7 +164,7 @@ extern "C" int get_token(State* st) {
     st->tokStart = p;
 
     unsigned char c = static_cast<unsigned char>(*p);
-    if (at_line_end(static_cast<char>(c))) {
+    if (lex::at_line_end(static_cast<char>(c))) {
         st->delimType = TK_EOL;
         st->token[0] = 0;
         return 1;
@@ -250,7 +248,7 @@ extern "C" int get_string_token(State* st) {
     while (t.cls[static_cast<unsigned char>(*p)] & lex::CH_BLANK) p++;
     st->prog = p;
     st->tokStart = p;
-    if (at_line_end(*p)) {
+    if (lex::at_line_end(*p)) {
         st->delimType = TK_EOL;
         return 0;
     }

@@ -39,13 +39,7 @@ void ymdhms_result(State* st, Cell* result, const FILETIME& ft) {
 bool parse_time(State* st, const char* text, FILETIME* out) {
     int32_t f[YF_COUNT];
     if (!ymdhms_parse32(text, f, YMD_FULL, true) || f[YF_YEAR] < 1601 || f[YF_YEAR] > 30827) return false;
-    SYSTEMTIME s{};
-    s.wYear = static_cast<WORD>(f[YF_YEAR]);
-    s.wMonth = static_cast<WORD>(f[YF_MONTH]);
-    s.wDay = static_cast<WORD>(f[YF_DAY]);
-    s.wHour = static_cast<WORD>(f[YF_HOUR]);
-    s.wMinute = static_cast<WORD>(f[YF_MINUTE]);
-    s.wSecond = static_cast<WORD>(f[YF_SECOND]);
+    const SYSTEMTIME s = ymdhms_systemtime(f);
     FILETIME t;
     if (!SystemTimeToFileTime(&s, &t)) return false;
     if (file_settings(st).utc) *out = t;

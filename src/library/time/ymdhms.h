@@ -5,6 +5,7 @@
 // This module owns the parser with its validation modes, the normaliser, the
 // day numbers and the text form; every user of YmdHms values goes through it.
 #pragma once
+#include <windows.h>
 #include <cstddef>
 #include <cstdint>
 
@@ -26,6 +27,18 @@ enum YmdMode : int {
 bool ymdhms_parse(const char* text, int64_t fields[YF_COUNT], int mode, bool expand);
 // The same into 32-bit fields; a field that does not fit is refused.
 bool ymdhms_parse32(const char* text, int32_t fields[YF_COUNT], int mode, bool expand);
+// Valid fields as the system's SYSTEMTIME (no day of the week, no milliseconds).
+template <class Field>
+SYSTEMTIME ymdhms_systemtime(const Field f[YF_COUNT]) {
+    SYSTEMTIME s{};
+    s.wYear = static_cast<WORD>(f[YF_YEAR]);
+    s.wMonth = static_cast<WORD>(f[YF_MONTH]);
+    s.wDay = static_cast<WORD>(f[YF_DAY]);
+    s.wHour = static_cast<WORD>(f[YF_HOUR]);
+    s.wMinute = static_cast<WORD>(f[YF_MINUTE]);
+    s.wSecond = static_cast<WORD>(f[YF_SECOND]);
+    return s;
+}
 
 bool    is_leap_year(int64_t year);
 // Days in `month` (1-12) of `year`.

@@ -193,13 +193,7 @@ void fn_timezoneconvert(State* st, int nargs, Cell* result, Cell* args, bool) {
     TIME_ZONE_INFORMATION from, to;
     int e = zone_rules(cell_wstr(st, &args[2]), f[YF_YEAR], &from);
     if (!e) e = zone_rules(nargs >= 3 ? cell_wstr(st, &args[3]) : L"", f[YF_YEAR], &to);
-    SYSTEMTIME local = {}, utc, out;
-    local.wYear = static_cast<WORD>(f[YF_YEAR]);
-    local.wMonth = static_cast<WORD>(f[YF_MONTH]);
-    local.wDay = static_cast<WORD>(f[YF_DAY]);
-    local.wHour = static_cast<WORD>(f[YF_HOUR]);
-    local.wMinute = static_cast<WORD>(f[YF_MINUTE]);
-    local.wSecond = static_cast<WORD>(f[YF_SECOND]);
+    SYSTEMTIME local = ymdhms_systemtime(f), utc, out;
     if (!e && (!TzSpecificLocalTimeToSystemTime(&from, &local, &utc) || !SystemTimeToTzSpecificLocalTime(&to, &utc, &out)))
         e = 1824;
     if (e) {
