@@ -83,7 +83,11 @@ int stmt_exec(State* st, StmtCtx* cx, int offset);
 void stmt_skip(State* st, const char* text);
 
 // ---- structure stack (structures.cpp) ----
-bool is_skipping(State* st);
+// Whether the innermost structure passes over its lines.
+inline bool is_skipping(const State* st) {
+    const uint32_t n = st->stackCount;
+    return n && st->stack[n - 1].status != SS_EXEC;
+}
 // Pushes an entry (status, saved loop flag, line, caller and script fields
 // filled from the state). False with errIfFull when 100 entries are open.
 bool struct_push(State* st, uint16_t kind, uint8_t status, uint16_t errIfFull = 3353);

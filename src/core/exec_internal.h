@@ -5,6 +5,8 @@
 #include "tokenizer.h"
 #include "keywords.h"
 
+struct LineEntry;
+
 namespace ex {
 
 // A statement handler, entered with the statement's keyword as the current
@@ -24,6 +26,10 @@ int do_next(State* st, StmtCtx* cx, int offset);
 int do_foreach(State* st, StmtCtx* cx, int offset);
 int do_switch(State* st, StmtCtx* cx, int offset);
 int do_case(State* st, StmtCtx* cx, int offset);
+// A line whose Case value is an integer literal, run while its Switch looks
+// for a match without reading the line (see line_case_literal). -2: the line
+// runs the ordinary way.
+int case_quick(State* st, ::LineEntry* e);
 int do_endswitch(State* st, StmtCtx* cx, int offset);
 int do_break(State* st, StmtCtx* cx, int offset);
 int do_continue(State* st, StmtCtx* cx, int offset);

@@ -310,7 +310,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed) {
         ref.nsubs = 0;
         ref.mapKey = false;
     }
-    Cell value = stack[0];
+    Cell& value = stack[0];   // the program leaves one cell
 
     // The token after the expression, read as the ordinary path reads it.
     st->delimType = p->lastKind;

@@ -4,6 +4,9 @@
 #include "tokenizer.h"
 #include "keywords.h"
 #include "value.h"
+#include "textscan.h"
+#include "eval.h"
+#include "lexer_internal.h"
 #include <algorithm>
 #include <memory>
 #include <cstring>
@@ -33,6 +36,14 @@ struct LineEntry {
         uint8_t  extra = 0;
         uint32_t target = 0;
     } skips[2];                          // skipping runs that begin at this line
+    int8_t   caseLiteral = -1;           // line_case_literal: -1 not judged, 0 no, 1 yes
+    int32_t  caseValue = 0;
+    struct CaseTarget {
+        int32_t  value;
+        uint32_t target;
+        uint32_t extra;
+    };
+    std::vector<CaseTarget> caseTargets;   // a Switch line's known matches
     int32_t  markerOff = -1;             // offset of a judged jump marker, -1 none
     bool     markerGenuine = false, markerGosub = false;
     uint32_t markerTarget = 0;
@@ -156,7 +167,7 @@ LineEntry* line_store(BufferLines* b, uint32_t pos, const char* text, uint32_t t
 }
 
 void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* nextPos, bool* tooLong) {
-    memcpy(out, e->text.c_str(), e->text.size() + 1);
+    text_copy(out, e->text.c_str(), e->text.size() + 1);
     *textPos = e->textPos;
     *nextPos = e->nextPos;
     *tooLong = e->tooLong;
@@ -206,6 +217,47 @@ void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub,
     e->markerTarget = target;
 }
 
+int line_case_literal(const State* st, LineEntry* e, int32_t* value) {
+    if (e->caseLiteral < 0 && same_epoch(st, e) && !e->toks.empty()) {
+        const std::vector<CachedToken>& v = e->toks;
+        bool yes = v.size() == 2 && v[0].start == 0 && v[0].kind == TK_KEYWORD && v[0].code == KW_CASE &&
+                   v[1].kind == TK_INTEGER;
+        int64_t n = 0;
+        bool is64 = false;
+        if (yes) yes = text_is_integer(e->arena.data() + v[1].textOff, true, &n, &is64) && !is64;
+        if (yes) {
+            const char* rest = e->text.c_str() + v[1].end;
+            const lex::CharTables& ct = lex::chars();
+            while (ct.cls[static_cast<unsigned char>(*rest)] & lex::CH_BLANK) ++rest;
+            yes = lex::at_line_end(*rest);
+        }
+        e->caseLiteral = yes ? 1 : 0;
+        e->caseValue = static_cast<int32_t>(n);
+    }
+    *value = e->caseValue;
+    return e->caseLiteral;
+}
+
+bool line_case_target(const LineEntry* e, int32_t value, uint32_t* target, uint32_t* extra) {
+    for (const LineEntry::CaseTarget& t : e->caseTargets) {
+        if (t.value == value) {
+            *target = t.target;
+            *extra = t.extra;
+            return true;
+        }
+    }
+    return false;
+}
+
+void line_case_target_record(LineEntry* e, int32_t value, uint32_t target, uint32_t extra) {
+    constexpr size_t kMaxTargets = 64;
+    if (extra > 255 || e->caseTargets.size() >= kMaxTargets) return;
+    try {
+        e->caseTargets.push_back(LineEntry::CaseTarget{value, target, extra});
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void tokens_attach(State* st, LineEntry* e) {
     st->tokLine = e;
     st->tokHint = 0;
@@ -213,6 +265,7 @@ void tokens_attach(State* st, LineEntry* e) {
         e->toks.clear();
         e->arena.clear();
         e->drop_exprs();
+        e->caseLiteral = -1;
         e->udfCount = st->udfCount;
         e->extCount = st->nNextExtEntry;
         e->host = st->hostFuncs;
@@ -251,7 +304,7 @@ int tokens_serve(State* st, char* p, bool prevAmp) {
     } else {
         st->tokSlot = SLOT_NONE;
     }
-    memcpy(st->token, text, t.textLen + 1u);
+    text_copy(st->token, text, t.textLen + 1u);
     st->delimType = t.kind;
     if (t.kind == TK_KEYWORD) st->tok = t.code;
     st->prog = st->line + t.end;

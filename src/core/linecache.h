@@ -86,6 +86,22 @@ void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub,
 bool line_skip_target(const LineEntry* e, uint16_t kind, uint8_t status, uint32_t* target, uint32_t* extra);
 void line_skip_record(LineEntry* e, uint16_t kind, uint8_t status, uint32_t target, uint32_t extra);
 
+// A "Case" line whose value is one integer literal (nothing else on the line
+// but blanks and a comment): 1 with the value, 0 when the line is not one,
+// -1 when its tokens have not been read yet. Judged once per entry from its
+// recorded tokens; evaluating such a Case can neither fail nor change
+// anything, so the line loop compares the value itself.
+int line_case_literal(const State* st, LineEntry* e, int32_t* value);
+
+// A Switch line's known matches: for a value, the Case line that matches it
+// when everything between the Switch and that line is Case lines with other
+// literal values and runs of lines the skip records pass over (with the
+// deepest extra nesting among them). Nothing in between can be seen, so the
+// line loop goes to the matching line directly, under the same conditions as
+// a skip record.
+bool line_case_target(const LineEntry* e, int32_t value, uint32_t* target, uint32_t* extra);
+void line_case_target_record(LineEntry* e, int32_t value, uint32_t target, uint32_t extra);
+
 // Makes the entry's tokens describe State::line for the statement about to
 // run (nullptr: none). Drops them first when functions were defined since.
 void tokens_attach(State* st, LineEntry* e);

@@ -17,6 +17,7 @@
 #include "loader.h"
 #include "dispatch.h"
 #include "linecache.h"
+#include "textscan.h"
 #include <cstddef>
 #include <cstring>
 #include <cstdio>
@@ -54,8 +55,9 @@ struct RunningContext {
         st->nextPos = nextPos;
     }
     static void copy_text(char* to, const char* from, size_t size) {
-        const size_t n = strnlen(from, size - 1);
-        memcpy(to, from, n);
+        const char* end = text_find(from, size - 1, '\0');
+        const size_t n = end ? static_cast<size_t>(end - from) : size - 1;
+        text_copy(to, from, n);
         to[n] = 0;
     }
 };
@@ -92,10 +94,45 @@ private:
     bool owned_ = false;
 };
 
+// The memory of the buffer a loop runs, locked on the first line the line
+// cache does not have: a function whose lines are all known runs without a
+// lock. Nothing resizes a buffer that is running, so its size is taken once.
+class BufferMemory {
+public:
+    explicit BufferMemory(HGLOBAL buf) : buf_(buf) {}
+    ~BufferMemory() {
+        if (mem_) GlobalUnlock(buf_);
+    }
+    BufferMemory(const BufferMemory&) = delete;
+    BufferMemory& operator=(const BufferMemory&) = delete;
+    // nullptr when the lock fails (the per-line reader then reports it).
+    const uint8_t* get() {
+        if (!tried_) {
+            tried_ = true;
+            mem_ = buf_ ? static_cast<const uint8_t*>(GlobalLock(buf_)) : nullptr;
+            size_ = mem_ ? GlobalSize(buf_) : 0;
+        }
+        return mem_;
+    }
+    size_t size() const { return size_; }
+
+private:
+    HGLOBAL buf_;
+    const uint8_t* mem_ = nullptr;
+    size_t size_ = 0;
+    bool tried_ = false;
+};
+
 // Pumps window messages between statements, at most once per clock tick:
 // the host's windows stay responsive without a message-queue round trip
-// after every statement of a tight loop.
+// after every statement of a tight loop. The clock itself is read every
+// sixteenth statement (a statement that waits pumps while it waits).
 void pump_between_statements(State* st) {
+    if (st->pumpSkip) {
+        st->pumpSkip--;
+        return;
+    }
+    st->pumpSkip = 15;
     const uint32_t now = GetTickCount();
     if (now == st->lastPumpTick) return;
     st->lastPumpTick = now;
@@ -127,11 +164,12 @@ public:
     // position to jump to (a run noted before), or 0 to process the line.
     // Runs begin and end with no pending single-line If result, so a jump
     // leaves that state as the walk did (a skipped block statement resets it).
-    uint32_t before_line(State* st, LineEntry* entry, uint32_t linePos) {
+    // `extra` is the deepest extra nesting of the run jumped over.
+    uint32_t before_line(State* st, LineEntry* entry, uint32_t linePos, uint32_t* extra) {
         if (start_ || !entry || observed(st) || !is_skipping(st) || st->pendingIf != -1) return 0;
         const StructEntry& top = st->stack[st->stackCount - 1];
-        uint32_t target = 0, extra = 0;
-        if (line_skip_target(entry, top.kind, top.status, &target, &extra) && st->stackCount + extra < MAX_STRUCT - 1)
+        uint32_t target = 0;
+        if (line_skip_target(entry, top.kind, top.status, &target, extra) && st->stackCount + *extra < MAX_STRUCT - 1)
             return target;
         start_ = entry;
         firstPos_ = linePos;
@@ -152,7 +190,10 @@ public:
             st->pendingIf != -1)
             clean_ = false;
         if (st->stackCount > deepest_) deepest_ = st->stackCount;
-        const bool pure = depthBefore > depth_ || !ranStatement || st->traceEvent == TE_SKIPPED;
+        // A Break or Continue met while skipping does nothing either.
+        const bool passedOver = st->traceEvent == TE_SKIPPED ||
+                                ((st->traceEvent == TE_BREAK || st->traceEvent == TE_CONTINUE) && !st->traceOutcome);
+        const bool pure = depthBefore > depth_ || !ranStatement || passedOver;
         bool goesOn = pure && st->stackCount >= depth_;
         if (goesOn && st->stackCount == depth_) {
             const StructEntry& top = st->stack[depth_ - 1];
@@ -164,16 +205,61 @@ public:
         start_ = nullptr;
     }
 
-private:
     static bool observed(const State* st) {
         return st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE);
     }
 
+private:
     LineEntry* start_ = nullptr;
     uint16_t kind_ = 0;
     uint8_t  status_ = 0;
     uint32_t depth_ = 0, deepest_ = 0, errors_ = 0, firstPos_ = 0;
     bool     clean_ = false;
+};
+
+// A Switch that looks for its match: after it, the line loop goes straight to
+// the Case line known to match its value (line_case_target). Such a target is
+// learnt by watching the lines that follow a Switch: Case lines with other
+// literal values and skip-record jumps, up to the Case line that matches.
+class CaseWalk {
+public:
+    // After a line ran. `quickCase`: it was a literal Case run by the loop.
+    // Returns the position of the matching Case line when one is known for a
+    // Switch that just ran, else 0.
+    uint32_t after_line(State* st, LineEntry* entry, uint32_t linePos, uint32_t depthBefore, bool quickCase) {
+        if (switch_) {
+            if (quickCase && st->stackCount == depth_) {
+                if (st->traceOutcome) {   // this Case matched
+                    line_case_target_record(switch_, value_, linePos, extra_);
+                    switch_ = nullptr;
+                }
+            } else {
+                switch_ = nullptr;
+            }
+        }
+        if (!entry || st->traceEvent != TE_SWITCH || st->stackCount != depthBefore + 1 || SkipWalk::observed(st))
+            return 0;
+        const StructEntry& top = st->stack[st->stackCount - 1];
+        if (top.kind != SK_SWITCH || top.status != SS_LOOKING || st->pendingIf != -1) return 0;
+        const int32_t value = static_cast<int32_t>((top.resume << 16) | top.var);
+        uint32_t target = 0, extra = 0;
+        if (line_case_target(entry, value, &target, &extra))
+            return st->stackCount + extra < MAX_STRUCT - 1 ? target : 0;
+        switch_ = entry;
+        depth_ = st->stackCount;
+        value_ = value;
+        extra_ = 0;
+        return 0;
+    }
+    // A skip-record jump while a Switch looks for its match.
+    void jumped(uint32_t extra) {
+        if (extra > extra_) extra_ = extra;
+    }
+
+private:
+    LineEntry* switch_ = nullptr;   // the Switch line whose match is being learnt
+    uint32_t   depth_ = 0, extra_ = 0;
+    int32_t    value_ = 0;
 };
 
 }  // namespace
@@ -214,16 +300,13 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
     cx.buf = buf;
     cx.result = result;
 
-    // The buffer stays locked while the loop runs: locking and sizing it for
-    // every line costs more than running a short statement. Nothing resizes
-    // a buffer that is running; if the lock fails here, the per-line reader
-    // reports it as it always does.
-    GMemLock held(buf);
-    const uint8_t* mem = held.get<uint8_t>();
-    const size_t memSize = mem ? GlobalSize(buf) : 0;
+    // Once locked, the buffer stays locked while the loop runs: locking and
+    // sizing it for every line costs more than running a short statement.
+    BufferMemory memory(buf);
     BufferLines* lines = lines_of(st, buf, keyBase);
     LineEntry* entry = nullptr;   // the line that ran last
     SkipWalk skip;
+    CaseWalk cases;
     // What the line processed last was, for the skip walk.
     uint32_t lastPos = 0, lastDepth = 0;
     bool lastRan = false, lastDirective = false, haveLast = false;
@@ -245,15 +328,18 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         } else {
             const uint8_t pendingBefore = st->pendingLineTooLong;
             st->pendingLineTooLong = 0;
-            got = mem ? read_line_mem(st, mem, memSize, pos, line, &textPos, keyBase)
+            const uint8_t* mem = memory.get();
+            got = mem ? read_line_mem(st, mem, memory.size(), pos, line, &textPos, keyBase)
                       : read_line(st, buf, pos, line, &textPos, keyBase);
             const bool tooLong = st->pendingLineTooLong != 0;
             st->pendingLineTooLong |= pendingBefore;
             if (got == 1) entry = line_store(lines, linePos, line, textPos, *pos, tooLong);
         }
         if (got == 1 && entry) {
-            const uint32_t jump = skip.before_line(st, entry, linePos);
+            uint32_t extra = 0;
+            const uint32_t jump = skip.before_line(st, entry, linePos, &extra);
             if (jump) {   // a run of passed-over lines known from before
+                cases.jumped(extra);
                 *pos = jump;
                 entry = nullptr;
                 continue;
@@ -350,8 +436,15 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         cx.lineEnd = *pos;
         tokens_attach(st, fixedText ? entry : nullptr);
         lastRan = true;
-        const int r = stmt_wrapper(st, &cx, offset);
+        const bool whole = entry && fixedText && offset == 0;   // the line as cached, from its start
+        int r = whole ? ex::case_quick(st, entry) : -2;
+        const bool quickCase = r != -2;
+        if (!quickCase) r = stmt_wrapper(st, &cx, offset);
         *pos = st->nextPos;
+        if (r == 1) {
+            const uint32_t match = cases.after_line(st, whole ? entry : nullptr, linePos, lastDepth, quickCase);
+            if (match) *pos = match;
+        }
         if (r != -1) {   // after Return the result cell carries the returned value
             cell_release(st, result, CM_VARBOUND);
             cell_init(result);

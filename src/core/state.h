@@ -60,7 +60,7 @@ struct State {
     uint16_t   varSlots;        // slot count of the current table
     uint16_t   varUsed;         // slots in use (high-water mark)
     uint16_t   level;           // current scope level
-    uint16_t   pad0;
+    uint16_t   pumpSkip;        // statements left before the clock is looked at again
     uint32_t   scopeSerialCounter;
     uint32_t   curSerial;
     uint32_t   curTick;

@@ -12,8 +12,10 @@
 #include "value.h"
 #include "errors.h"
 #include "loader.h"
+#include <array>
 #include <cstring>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -53,10 +55,23 @@ const StructOp kStructOps[] = {
     {KW_RETURN,    do_return,    false},
 };
 
+// The structure keywords' handlers indexed by token code: every statement
+// of a loop body looks its first keyword up here.
+constexpr uint32_t kStructLimit = [] {
+    uint32_t m = 0;
+    for (const StructOp& op : kStructOps) m = op.code > m ? op.code : m;
+    return m + 1;
+}();
+constexpr auto kStructIndex = [] {
+    std::array<int8_t, kStructLimit> index{};
+    for (auto& i : index) i = -1;
+    for (size_t k = 0; k < std::size(kStructOps); ++k) index[kStructOps[k].code] = static_cast<int8_t>(k);
+    return index;
+}();
+
 const StructOp* find_struct(uint32_t code) {
-    for (const StructOp& op : kStructOps)
-        if (op.code == code) return &op;
-    return nullptr;
+    if (code >= kStructLimit || kStructIndex[code] < 0) return nullptr;
+    return &kStructOps[kStructIndex[code]];
 }
 
 // ---- command keywords ----
@@ -296,11 +311,13 @@ int stmt_exec(State* st, StmtCtx* cx, int offset) {
 
     // A leading "*": an assignment through the variable pointer held by the
     // variable that follows.
+    // The flag is written only when set: the tokenizer reads it together with
+    // its neighbours, and a fresh one-byte store under that wider read stalls.
     const bool ptr = *text == '*';
     st->prog = ptr ? text + 1 : text;
-    st->ptrPrefix = ptr ? 1 : 0;
+    if (ptr) st->ptrPrefix = 1;
     int got = get_token(st);
-    st->ptrPrefix = 0;
+    if (ptr) st->ptrPrefix = 0;
     if (!got) {
         if (!is_skipping(st)) return 0;
         st->err = 0;   // tokenizer errors in lines that do not run are ignored

@@ -9,6 +9,7 @@
 // position: EndWhile to the While line, Next to the For's To clause (the To
 // pass increments and tests) or to the ForEach line (which fetches the next item).
 #include "exec_internal.h"
+#include "linecache.h"
 #include "eval.h"
 #include "value.h"
 #include "errors.h"
@@ -47,11 +48,6 @@ void release_iter(State* st, uint32_t level) {
 }
 
 }  // namespace
-
-bool is_skipping(State* st) {
-    uint32_t n = st->stackCount;
-    return n && st->stack[n - 1].status != SS_EXEC;
-}
 
 bool struct_push(State* st, uint16_t kind, uint8_t status, uint16_t errIfFull) {
     // At most 100 entries: the slot above the top keeps a popped frame readable.
@@ -599,6 +595,18 @@ int do_switch(State* st, StmtCtx* cx, int offset) {
     return 1;
 }
 
+namespace {
+
+// A Case value compared with its Switch's: a match runs the case.
+void case_decide(State* st, StructEntry* top, int32_t v) {
+    const int32_t value = static_cast<int32_t>((top->resume << 16) | top->var);
+    const bool match = v == value;
+    if (match) top->status = SS_EXEC;
+    trace(st, TE_CASE, match);
+}
+
+}  // namespace
+
 int do_case(State* st, StmtCtx* cx, int offset) {
     StructEntry* top = struct_top(st);
     if (!top || top->kind != SK_SWITCH) return fail(st, 3365);
@@ -613,10 +621,23 @@ int do_case(State* st, StmtCtx* cx, int offset) {
     if (!expr_to_end(st, &c)) return 0;
     trace_value(st, &c);
     if (!switch_value(st, &c, &v)) return 0;
-    const int32_t value = static_cast<int32_t>((top->resume << 16) | top->var);
-    const bool match = v == value;
-    if (match) top->status = SS_EXEC;
-    trace(st, TE_CASE, match);
+    case_decide(st, top, v);
+    return 1;
+}
+
+int case_quick(State* st, LineEntry* e) {
+    if (st->traceOn || st->err || st->pendingLineTooLong || st->pendingErr) return -2;
+    StructEntry* top = struct_top(st);
+    if (!top || top->kind != SK_SWITCH || (top->status != SS_LOOKING && top->status != SS_CONTINUE)) return -2;
+    int32_t v;
+    if (line_case_literal(st, e, &v) != 1) return -2;
+    // The state the ordinary path leaves: the line read to its end, the
+    // pending single-line If result reset.
+    st->pendingIf = -1;
+    st->traceWhy = 0;
+    st->tokStart = st->prog = st->line + line_text_length(e);
+    st->delimType = TK_EOL;
+    case_decide(st, top, v);
     return 1;
 }
 

@@ -46,7 +46,7 @@ inline unsigned popcount64(uint64_t x) {   // without the popcnt instruction, wh
 // (SIZE_MAX when there are fewer), counting matches in *seen. A match sets
 // `per` bits. k = SIZE_MAX counts them all.
 template <bool Wide>
-size_t scan(const char* start, __m128i c, size_t limit, size_t k, size_t* seen) {
+size_t scan_chunks(const char* start, __m128i c, size_t limit, size_t k, size_t* seen) {
     constexpr unsigned per = Wide ? 2 : 1;
     const uintptr_t addr = reinterpret_cast<uintptr_t>(start);
     const char* chunk = reinterpret_cast<const char*>(addr & ~uintptr_t{63});
@@ -73,6 +73,38 @@ size_t scan(const char* start, __m128i c, size_t limit, size_t k, size_t* seen) 
         return base + static_cast<size_t>(__builtin_ctzll(bits)) - skip;
     }
     return SIZE_MAX;
+}
+
+// The first match: most texts are short, so the aligned 16-byte blocks up to
+// the first 64-byte boundary are tested one by one before the chunk walk.
+template <bool Wide>
+size_t scan_first(const char* start, __m128i c, size_t limit, size_t* seen) {
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(start);
+    const char* block = reinterpret_cast<const char*>(addr & ~uintptr_t{15});
+    const size_t skip = addr & 15;
+    const size_t end = limit == SIZE_MAX ? SIZE_MAX : skip + limit;   // range end, from `block`
+    size_t base = 0;
+    *seen = 0;
+    do {
+        if (base >= end) return SIZE_MAX;
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block + base));
+        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c)));
+        if (base == 0) bits &= ~0u << skip;
+        if (end - base < 16) bits &= (1u << (end - base)) - 1;
+        if (bits) {
+            *seen = 1;
+            return base + static_cast<size_t>(__builtin_ctz(bits)) - skip;
+        }
+        base += 16;
+    } while (reinterpret_cast<uintptr_t>(block + base) & 63);
+    if (base >= end) return SIZE_MAX;
+    const size_t at = scan_chunks<Wide>(block + base, c, end == SIZE_MAX ? SIZE_MAX : end - base, 1, seen);
+    return at == SIZE_MAX ? SIZE_MAX : at + base - skip;
+}
+
+template <bool Wide>
+size_t scan(const char* start, __m128i c, size_t limit, size_t k, size_t* seen) {
+    return k == 1 ? scan_first<Wide>(start, c, limit, seen) : scan_chunks<Wide>(start, c, limit, k, seen);
 }
 
 // The k-th match of c (k >= 1) before the first zero unit, from `start`:

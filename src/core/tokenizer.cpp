@@ -148,7 +148,9 @@ int read_token(State* st, const CharTables& t, char* p, bool prevAmp, bool* dyna
 extern "C" int get_token(State* st) {
     const CharTables& t = lex::chars();
     bool prevAmp = st->unaryAmp != 0;
-    st->unaryAmp = 0;
+    // Cleared only when set: the cache reads this flag with its neighbours in
+    // one wider load, which a fresh one-byte store would stall.
+    if (prevAmp) st->unaryAmp = 0;
     if (st->tokStart) {   // null right after putback: the previous token stays the same
         st->prevDelim = st->delimType;
         st->prevTok = st->tok;

@@ -222,6 +222,20 @@ bool var_assign(State* st, uint16_t index, const Cell* value) {
         st->err = 3816;
         return false;
     }
+    if (!(value->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
+        // A plain number owns nothing and cannot fail: it is written in place
+        // (a whole-cell copy of a cell just written field by field is slow).
+        const uint32_t type = value->type;
+        const int64_t wide = value->i64;
+        const int32_t i = value->i;
+        Cell* c = slot_cell(s);
+        if (c->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT)) cell_release(st, c, CM_ELEMENT);
+        memset(s->cell, 0, sizeof s->cell);
+        c->i64 = wide;
+        c->i = i;
+        c->type = type;
+        return true;
+    }
     // Copy first: on failure the old value stays, and assigning a variable's
     // own array or string to it never frees what is being copied.
     Cell fresh;
