@@ -601,13 +601,14 @@ bool constant_value(State* st, uint32_t id, Cell* out) {
     return true;
 }
 
-extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra) {
-    (void)extra;
+namespace {
+
+int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, bool valueUnused) {
     cell_init(result, 0);
     if (!stack_room(st)) return 0;
     if (!ptrMode && st->tokLine) {
         // An expression met before on a cached line runs from its compiled form.
-        const int done = expr_cached(st, result, assignAllowed != 0);
+        const int done = expr_cached(st, result, assignAllowed != 0, valueUnused);
         if (done >= 0) return done;
     }
     Parser p(st);
@@ -625,4 +626,15 @@ extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, 
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra) {
+    (void)extra;
+    return process_expression(st, result, assignAllowed, ptrMode, false);
+}
+
+int statement_expression(State* st, Cell* result, int ptrMode) {
+    return process_expression(st, result, 1, ptrMode, true);
 }

@@ -46,6 +46,11 @@
 // before returning to the dispatcher.
 extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra);
 
+// An expression statement: ProcessSubExpression with assignments allowed, for a
+// caller that uses `result` only for the trace (an assignment may then move
+// its value into the variable and leave INT 0 while the trace is off).
+int statement_expression(State* st, Cell* result, int ptrMode);
+
 // The evaluator's operator tables, for the compiled expressions (exprcache.h):
 // the precedence level (2..9) of a binary operator token (0 for any other
 // token); whether a token is an assignment operator, with the binary operator

@@ -232,7 +232,7 @@ inline void drop(State* st, Cell* c) {
 // Runs the program. -1: it stopped before any effect (the state is as it was
 // on entry); 1: done, `result` set, the token after the expression current;
 // 0: an error after the expression was read, as the ordinary path reports it.
-int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed) {
+int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, bool valueUnused) {
     if ((p->assign && !assignAllowed) || st->delimType != p->firstKind ||
         (p->firstKind == TK_KEYWORD && st->tok != p->firstCode))
         return -1;
@@ -333,6 +333,16 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed) {
             if (!apply_binary(st, p->base, &current, &value)) return 0;
             value = current;
         }
+        if (valueUnused && !st->traceOn && !(value.type & (TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
+            // Nobody reads the statement's value: its strings go to the
+            // variable instead of being copied there and freed here.
+            if (!var_assign_move(st, ref.slot, &value)) {
+                drop(st, &value);
+                return 0;
+            }
+            cell_init(result, 0);
+            return 1;
+        }
         if (!ref_store(st, &ref, &value)) {
             drop(st, &value);
             return 0;
@@ -344,7 +354,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed) {
 
 }  // namespace
 
-int expr_cached(State* st, Cell* result, bool assignAllowed) {
+int expr_cached(State* st, Cell* result, bool assignAllowed, bool valueUnused) {
     auto* e = static_cast<LineEntry*>(st->tokLine);
     const char* start = st->tokStart;
     if (!e || !start || st->err || start < st->line) return -1;
@@ -370,7 +380,7 @@ int expr_cached(State* st, Cell* result, bool assignAllowed) {
             return -1;
         }
     }
-    const int r = run(st, site->prog, result, assignAllowed);
+    const int r = run(st, site->prog, result, assignAllowed, valueUnused);
     if (r == 0) {
         cell_init(result, 0);
         if (!st->err) st->err = 3054;

@@ -24,4 +24,7 @@
 // compiled form (compiling it on its second run). Returns 1 with `result` set
 // and the token after the expression current, or -1: take the ordinary path
 // (nothing happened).
-int expr_cached(State* st, Cell* result, bool assignAllowed);
+// `valueUnused`: the caller (a statement) drops the value unless the trace is
+// on, so an assignment may move it into its variable and leave INT 0 in
+// `result` while the trace is off.
+int expr_cached(State* st, Cell* result, bool assignAllowed, bool valueUnused = false);

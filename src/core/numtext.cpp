@@ -158,16 +158,14 @@ bool float_text(State* st, double v, char* out, size_t size) {
 }
 
 bool number_text(State* st, const Cell* c, char* out, size_t size) {
-    if (c->type & TW_INT) {
+    if (c->type & (TW_INT | TW_INT64)) {
         char buf[24];
-        int64_text(c->i, buf);
-        snprintf(out, size, "%s", buf);
-        return true;
-    }
-    if (c->type & TW_INT64) {
-        char buf[24];
-        int64_text(c->i64, buf);
-        snprintf(out, size, "%s", buf);
+        int64_text((c->type & TW_INT) ? c->i : c->i64, buf);
+        if (size) {   // cut to the buffer like the formatter would
+            const size_t n = strlen(buf), k = n < size ? n : size - 1;
+            memcpy(out, buf, k);
+            out[k] = 0;
+        }
         return true;
     }
     if (c->type & TW_FLOAT) return float_text(st, c->f, out, size);

@@ -337,7 +337,7 @@ int stmt_exec(State* st, StmtCtx* cx, int offset) {
     // Assignment or expression statement.
     cell_release(st, cx->result, CM_VARBOUND);
     cell_init(cx->result);
-    if (!ProcessSubExpression(st, cx->result, 1, ptr ? 1 : 0, 0)) return 0;
+    if (!statement_expression(st, cx->result, ptr ? 1 : 0)) return 0;
     if (!at_end(st)) return extra_tokens(st);
     trace(st, TE_VALUE, true);
     return 1;

@@ -15,6 +15,7 @@
 // into the body. An error inside the body has been reported there: the caller
 // sees control code 9015.
 #include "exec_internal.h"
+#include "textscan.h"
 #include "value.h"
 #include "errors.h"
 #include "loader.h"
@@ -140,7 +141,7 @@ struct CallerState {
         memcpy(cancelFunc, st->cancelFunc, sizeof cancelFunc);
         memcpy(errFunc, st->errFunc, sizeof errFunc);
         curUdf = st->curUdf;
-        memcpy(curFile, st->curFile, sizeof curFile);
+        copy_path(curFile, st->curFile);
     }
     void restore(State* st) const {
         st->traceOn = traceOn;
@@ -154,7 +155,14 @@ struct CallerState {
         memcpy(st->cancelFunc, cancelFunc, sizeof cancelFunc);
         memcpy(st->errFunc, errFunc, sizeof errFunc);
         st->curUdf = curUdf;
-        memcpy(st->curFile, curFile, sizeof curFile);
+        copy_path(st->curFile, curFile);
+    }
+    // A file name up to its terminator: every call saves and restores one.
+    static void copy_path(char* to, const char* from) {
+        const char* end = text_find(from, MAX_PATH - 1, '\0');
+        const size_t n = end ? static_cast<size_t>(end - from) : MAX_PATH - 1;
+        text_copy(to, from, n);
+        to[n] = 0;
     }
 };
 

@@ -49,6 +49,9 @@ VarSlot* var_slot(State* st, uint16_t index);
 // Stores a copy of `value` (strings duplicated, array referenced) in the slot,
 // releasing the old value. False (error set) on failure; the old value stays then.
 bool var_assign(State* st, uint16_t index, const Cell* value);
+// Moves a value that owns its strings (no array, automation value or object
+// temporary) into the variable, leaving `value` INT 0.
+bool var_assign_move(State* st, uint16_t index, Cell* value);
 // Reads a variable into a fresh result cell (strings duplicated, array referenced,
 // variant shared with the variable, slot and current level recorded): release it
 // with CM_VARBOUND, which keeps the shared variant.

@@ -127,16 +127,26 @@ bool hex_field(const char* s, size_t n, uint64_t* v) {
 
 // ---- lookup and creation ----
 
-uint16_t var_lookup(State* st, const char* name) {
-    char lname[VARNAMESIZE + 1];
-    size_t n;
-    if (!st->vars || !lower_name(name, lname, &n)) return SLOT_NONE;
+namespace {
+
+// The slot of a name already in lower case (n characters), or SLOT_NONE.
+uint16_t lookup_lowered(State* st, const char* lname, size_t n) {
+    if (!st->vars) return SLOT_NONE;
     for (uint16_t i = 0; i < st->varUsed; i++) {
         const VarSlot& s = st->vars[i];
         if (s.name[0] == lname[0] && memcmp(s.name, lname, n + 1) == 0 && cell_of(st, i)->type)
             return i;
     }
     return SLOT_NONE;
+}
+
+}  // namespace
+
+uint16_t var_lookup(State* st, const char* name) {
+    char lname[VARNAMESIZE + 1];
+    size_t n;
+    if (!st->vars || !lower_name(name, lname, &n)) return SLOT_NONE;
+    return lookup_lowered(st, lname, n);
 }
 
 bool var_hint_valid(const State* st, uint16_t hint, const char* lname) {
@@ -181,7 +191,7 @@ uint16_t var_create(State* st, const char* lname, uint32_t type) {
         st->err = 3055;
         return SLOT_NONE;
     }
-    uint16_t found = var_lookup(st, name);
+    uint16_t found = lookup_lowered(st, name, n);
     if (found != SLOT_NONE) return found;
     if (!st->vars) {
         st->err = 3097;
@@ -242,6 +252,19 @@ bool var_assign(State* st, uint16_t index, const Cell* value) {
     if (!cell_copy(st, &fresh, value, CM_BARE | CC_DUPSTRINGS | CC_VARIANT | CC_ADDREF)) return false;
     cell_release(st, slot_cell(s), CM_ELEMENT);
     memcpy(s->cell, &fresh, sizeof s->cell);
+    return true;
+}
+
+bool var_assign_move(State* st, uint16_t index, Cell* value) {
+    VarSlot* s = var_slot(st, index);
+    if (!s) {
+        st->err = 3816;
+        return false;
+    }
+    cell_release(st, slot_cell(s), CM_ELEMENT);
+    memcpy(s->cell, value, ELEMENT_SIZE);
+    memset(s->cell + ELEMENT_SIZE, 0, sizeof s->cell - ELEMENT_SIZE);
+    cell_init(value, 0);
     return true;
 }
 
