@@ -13,14 +13,6 @@
 #include <cstdio>
 #include <string>
 
-void cell_init(Cell* c, int32_t value) {
-    memset(c, 0, sizeof *c);   // also VT_EMPTY (0) in the variant: no VariantInit call needed
-    c->i = value;
-    c->type = TW_INT;
-    c->slot = SLOT_NONE;
-    c->level = LEVEL_NONE;
-}
-
 bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t slotArg) {
     const uint32_t mode = opts & 0xF;
     // Plain numbers own nothing: copy the value fields and the reference
@@ -103,7 +95,7 @@ bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t sl
     return true;
 }
 
-void cell_release(State* st, Cell* c, uint32_t opts) {
+void cell_release_owned(State* st, Cell* c, uint32_t opts) {
     if (!c) return;
     const uint32_t mode = opts & 0xF;
     const uint32_t t = c->type;

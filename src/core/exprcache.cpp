@@ -273,7 +273,17 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, bool valueU
             if (slot < 0) return back_out();
             o.slot = static_cast<uint16_t>(slot);
             cell_init(c, 0);
-            if (!var_read(st, o.slot, c)) return back_out();
+            const Cell* v = reinterpret_cast<const Cell*>(st->vars[slot].cell);
+            if (!(v->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
+                // A number: what var_read gives, without the copy machinery.
+                c->i64 = v->i64;
+                c->i = v->i;
+                c->type = v->type;
+                c->slot = o.slot;
+                c->level = static_cast<int16_t>(st->level);
+            } else if (!var_read(st, o.slot, c)) {
+                return back_out();
+            }
             sp++;
             break;
         }

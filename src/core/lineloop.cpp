@@ -437,7 +437,12 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         tokens_attach(st, fixedText ? entry : nullptr);
         lastRan = true;
         const bool whole = entry && fixedText && offset == 0;   // the line as cached, from its start
-        int r = whole ? ex::case_quick(st, entry) : -2;
+        int r = -2;
+        if (whole && st->stackCount) {   // only a Switch looking for its match has literal Cases to compare
+            const StructEntry& top = st->stack[st->stackCount - 1];
+            if (top.kind == SK_SWITCH && (top.status == SS_LOOKING || top.status == SS_CONTINUE))
+                r = ex::case_quick(st, entry);
+        }
         const bool quickCase = r != -2;
         if (!quickCase) r = stmt_wrapper(st, &cx, offset);
         *pos = st->nextPos;

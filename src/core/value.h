@@ -2,6 +2,7 @@
 #pragma once
 #include "state.h"
 #include "heap.h"
+#include <cstring>
 
 // ---- cells ----
 enum : uint32_t {
@@ -9,7 +10,14 @@ enum : uint32_t {
     CC_LEVEL_FROM_SLOT = 0x100, CC_DUPSTRINGS = 0x200, CC_VARIANT = 0x400, CC_ADDREF = 0x800,
     CR_KEEPVARIANT = 0x100, CR_KEEPARRAY = 0x200,
 };
-void cell_init(Cell* c, int32_t value = 0);          // INT value, no strings, slot none
+// INT value, no strings, slot none. Inline: every statement makes several.
+inline void cell_init(Cell* c, int32_t value = 0) {
+    memset(c, 0, sizeof *c);   // also VT_EMPTY (0) in the variant: no VariantInit call needed
+    c->i = value;
+    c->type = TW_INT;
+    c->slot = SLOT_NONE;
+    c->level = LEVEL_NONE;
+}
 // Copies src to dst (dst is overwritten, not released). CM_BARE and CM_ELEMENT read
 // only bytes 0-55 of src (so a variable slot or an element may be the source);
 // CM_ELEMENT also writes only bytes 0-55 of dst (an element cell is the target);
@@ -19,7 +27,12 @@ void cell_init(Cell* c, int32_t value = 0);          // INT value, no strings, s
 // Without CC_DUPSTRINGS / CC_VARIANT the handles and the variant are shared.
 // Returns false (error set, dst left as INT 0) when a string could not be duplicated.
 bool cell_copy(State* st, Cell* dst, const Cell* src, uint32_t opts, uint32_t slotArg = SLOT_NONE);
-void cell_release(State* st, Cell* c, uint32_t opts);
+// Frees what the cell owns (strings, an array reference, the variant) and
+// clears those type bits; a plain number owns nothing and costs one test.
+void cell_release_owned(State* st, Cell* c, uint32_t opts);
+inline void cell_release(State* st, Cell* c, uint32_t opts) {
+    if (c && (c->type & (TW_ARRAY | TW_STRING | TW_UNICODE | TW_VARIANT))) cell_release_owned(st, c, opts);
+}
 
 bool cell_set_int(State* st, Cell* c, int32_t v);     // release old contents first
 bool cell_set_int64(State* st, Cell* c, int64_t v);   // always INT64, even when it would fit in INT

@@ -149,13 +149,26 @@ uint16_t var_lookup(State* st, const char* name) {
     return lookup_lowered(st, lname, n);
 }
 
+namespace {
+
+// A slot's name against a lower-case name (names are short: no library call).
+inline bool same_name(const char* slotName, const char* lname) {
+    for (size_t k = 0; k < sizeof VarSlot::name; ++k) {
+        if (slotName[k] != lname[k]) return false;
+        if (!slotName[k]) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool var_hint_valid(const State* st, uint16_t hint, const char* lname) {
     if (hint == SLOT_NONE || hint == 0 || hint >= st->varUsed || !st->vars) return false;
     const VarSlot& s = st->vars[hint];
-    if (s.name[0] != lname[0] || !reinterpret_cast<const Cell*>(s.cell)->type || strcmp(s.name, lname) != 0)
+    if (s.name[0] != lname[0] || !reinterpret_cast<const Cell*>(s.cell)->type || !same_name(s.name, lname))
         return false;
     const VarSlot& z = st->vars[0];
-    return z.name[0] != lname[0] || !reinterpret_cast<const Cell*>(z.cell)->type || strcmp(z.name, lname) != 0;
+    return z.name[0] != lname[0] || !reinterpret_cast<const Cell*>(z.cell)->type || !same_name(z.name, lname);
 }
 
 uint16_t var_lookup_hint(State* st, const char* lname, uint16_t hint) {
