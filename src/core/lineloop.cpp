@@ -321,6 +321,16 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         int got;
         entry = line_next(lines, entry, linePos);
         if (entry) {
+            // A run of passed-over lines known from before is jumped before
+            // the line is even copied; the entry stays the link to the
+            // target, so the next line is found without a lookup.
+            uint32_t extra = 0;
+            const uint32_t jump = skip.before_line(st, entry, linePos, &extra);
+            if (jump) {
+                cases.jumped(extra);
+                *pos = jump;
+                continue;
+            }
             bool tooLong;
             line_fetch(entry, line, &textPos, pos, &tooLong);
             if (tooLong) st->pendingLineTooLong = 1;
@@ -334,16 +344,8 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
             const bool tooLong = st->pendingLineTooLong != 0;
             st->pendingLineTooLong |= pendingBefore;
             if (got == 1) entry = line_store(lines, linePos, line, textPos, *pos, tooLong);
-        }
-        if (got == 1 && entry) {
             uint32_t extra = 0;
-            const uint32_t jump = skip.before_line(st, entry, linePos, &extra);
-            if (jump) {   // a run of passed-over lines known from before
-                cases.jumped(extra);
-                *pos = jump;
-                entry = nullptr;
-                continue;
-            }
+            if (got == 1 && entry) skip.before_line(st, entry, linePos, &extra);   // a new line starts a run, never jumps
         }
         haveLast = true;
         lastPos = linePos;
