@@ -603,12 +603,12 @@ bool constant_value(State* st, uint32_t id, Cell* out) {
 
 namespace {
 
-int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, bool valueUnused) {
+int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, unsigned uses) {
     cell_init(result, 0);
     if (!stack_room(st)) return 0;
     if (!ptrMode && st->tokLine) {
         // An expression met before on a cached line runs from its compiled form.
-        const int done = expr_cached(st, result, assignAllowed != 0, valueUnused);
+        const int done = expr_cached(st, result, assignAllowed != 0, uses);
         if (done >= 0) return done;
     }
     Parser p(st);
@@ -632,9 +632,11 @@ int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, 
 
 extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, int ptrMode, int extra) {
     (void)extra;
-    return process_expression(st, result, assignAllowed, ptrMode, false);
+    return process_expression(st, result, assignAllowed, ptrMode, 0);
 }
 
 int statement_expression(State* st, Cell* result, int ptrMode) {
-    return process_expression(st, result, 1, ptrMode, true);
+    return process_expression(st, result, 1, ptrMode, EXPR_VALUE_UNUSED);
 }
+
+int number_expression(State* st, Cell* result) { return process_expression(st, result, 0, 0, EXPR_NUMBER); }

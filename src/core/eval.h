@@ -51,6 +51,10 @@ extern "C" int ProcessSubExpression(State* st, Cell* result, int assignAllowed, 
 // its value into the variable and leave INT 0 while the trace is off).
 int statement_expression(State* st, Cell* result, int ptrMode);
 
+// An expression whose value the caller turns into a number at once
+// (ProcessSubExpression without assignments otherwise).
+int number_expression(State* st, Cell* result);
+
 // The evaluator's operator tables, for the compiled expressions (exprcache.h):
 // the precedence level (2..9) of a binary operator token (0 for any other
 // token); whether a token is an assignment operator, with the binary operator

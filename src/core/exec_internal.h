@@ -47,6 +47,9 @@ StmtHandler structure_handler(uint32_t code);
 // Reads the next token and evaluates the expression that starts with it.
 // False with the error set (the cell then holds INT 0).
 bool expr(State* st, Cell* out);
+// The same for a value the caller converts to a number at once (see
+// number_expression): integer text in a lone variable is read without a copy.
+bool expr_number(State* st, Cell* out);
 // True when the current token ends the statement (end of line or comment).
 inline bool at_end(const State* st) { return st->delimType == TK_EOL; }
 // 3074 "Expression continues past expected end." with detail 9518 before "[",

@@ -232,7 +232,9 @@ inline void drop(State* st, Cell* c) {
 // Runs the program. -1: it stopped before any effect (the state is as it was
 // on entry); 1: done, `result` set, the token after the expression current;
 // 0: an error after the expression was read, as the ordinary path reports it.
-int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, bool valueUnused) {
+int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned uses) {
+    const bool valueUnused = uses & EXPR_VALUE_UNUSED;
+    const bool asNumber = (uses & EXPR_NUMBER) && p->ops.size() == 1 && !p->assign;
     if ((p->assign && !assignAllowed) || st->delimType != p->firstKind ||
         (p->firstKind == TK_KEYWORD && st->tok != p->firstCode))
         return -1;
@@ -274,7 +276,19 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, bool valueU
             o.slot = static_cast<uint16_t>(slot);
             cell_init(c, 0);
             const Cell* v = reinterpret_cast<const Cell*>(st->vars[slot].cell);
-            if (!(v->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
+            int64_t n;
+            bool is64;
+            if (asNumber && v->type == TW_STRING && v->str && text_is_integer(heap_ptr(st, v->str), true, &n, &is64)) {
+                // What reading the text and converting it gives, without the copy.
+                if (is64) {
+                    c->type = TW_INT64;
+                    c->i64 = n;
+                } else {
+                    c->i = static_cast<int32_t>(n);
+                }
+                c->slot = o.slot;
+                c->level = static_cast<int16_t>(st->level);
+            } else if (!(v->type & (TW_STRING | TW_UNICODE | TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
                 // A number: what var_read gives, without the copy machinery.
                 c->i64 = v->i64;
                 c->i = v->i;
@@ -364,7 +378,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, bool valueU
 
 }  // namespace
 
-int expr_cached(State* st, Cell* result, bool assignAllowed, bool valueUnused) {
+int expr_cached(State* st, Cell* result, bool assignAllowed, unsigned uses) {
     auto* e = static_cast<LineEntry*>(st->tokLine);
     const char* start = st->tokStart;
     if (!e || !start || st->err || start < st->line) return -1;
@@ -390,7 +404,7 @@ int expr_cached(State* st, Cell* result, bool assignAllowed, bool valueUnused) {
             return -1;
         }
     }
-    const int r = run(st, site->prog, result, assignAllowed, valueUnused);
+    const int r = run(st, site->prog, result, assignAllowed, uses);
     if (r == 0) {
         cell_init(result, 0);
         if (!st->err) st->err = 3054;

@@ -24,7 +24,12 @@
 // compiled form (compiling it on its second run). Returns 1 with `result` set
 // and the token after the expression current, or -1: take the ordinary path
 // (nothing happened).
-// `valueUnused`: the caller (a statement) drops the value unless the trace is
-// on, so an assignment may move it into its variable and leave INT 0 in
-// `result` while the trace is off.
-int expr_cached(State* st, Cell* result, bool assignAllowed, bool valueUnused = false);
+// What the caller does with the value (bits of `uses`):
+// EXPR_VALUE_UNUSED: it drops it unless the trace is on (a statement), so an
+//   assignment may move it into its variable and leave INT 0 in `result`
+//   while the trace is off;
+// EXPR_NUMBER: it turns it into a number at once (a For limit), so a lone
+//   variable holding integer text may give the number without a copy of the
+//   text.
+enum : unsigned { EXPR_VALUE_UNUSED = 1, EXPR_NUMBER = 2 };
+int expr_cached(State* st, Cell* result, bool assignAllowed, unsigned uses = 0);

@@ -448,6 +448,13 @@ bool compare_sides(State* st, uint32_t op, Side& l, Side& r, bool nocase, int* c
 // ---- public entry points ---------------------------------------------------
 
 bool compare_cells(State* st, uint32_t op, Cell* left, Cell* right, bool releaseStrings, bool nocase) {
+    if (left->type == TW_INT && right->type == TW_INT && is_comparison(op)) {
+        // Two plain integers (a loop's test): no text sides to read.
+        const int32_t a = left->i, b = right->i;
+        if (releaseStrings) cell_init(right, 0);
+        cell_init(left, relation(op, a < b ? -1 : a > b ? 1 : 0) ? 1 : 0);
+        return true;
+    }
     int cmp = 0;
     bool ok;
     {

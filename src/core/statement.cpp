@@ -220,6 +220,14 @@ bool expr(State* st, Cell* out) {
     return ProcessSubExpression(st, out, 0, 0, 0) != 0;
 }
 
+bool expr_number(State* st, Cell* out) {
+    if (!get_token(st)) {
+        cell_init(out);
+        return false;
+    }
+    return number_expression(st, out) != 0;
+}
+
 int extra_tokens(State* st) {
     const bool bracket = st->delimType == TK_KEYWORD && st->tok == KW_OP_LBRACKET;
     st->err = 3074;

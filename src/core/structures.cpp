@@ -361,7 +361,7 @@ int to_pass(State* st, bool fromNext) {
     if (!top || top->kind != SK_FOR) return fail(st, 3362);
     const uint16_t slot = top->var;
     Cell limit, var, step;
-    if (!expr(st, &limit)) return 0;
+    if (!expr_number(st, &limit)) return 0;
     if (!to_number(st, &limit)) {
         cell_release(st, &limit, CM_VARBOUND);
         return fail(st, 3361);
