@@ -78,6 +78,10 @@ int exec_next_line(State* st, char* out);
 int stmt_wrapper(State* st, StmtCtx* cx, int offset);
 // Statement executor: 1 continue, 0 error or control code in st->err, -1 Return.
 int stmt_exec(State* st, StmtCtx* cx, int offset);
+// A cached line holding one structure keyword without operand, run without
+// the wrapper's general checks (see line_lone_keyword). -2: not such a line,
+// or the trace is on: run it through stmt_wrapper.
+int stmt_keyword_quick(State* st, StmtCtx* cx, struct LineEntry* e);
 // Passes over a statement that is not run: a multi-line string constant that
 // opens in it has its continuation lines consumed too.
 void stmt_skip(State* st, const char* text);

@@ -37,6 +37,7 @@ struct LineEntry {
         uint32_t target = 0;
     } skips[2];                          // skipping runs that begin at this line
     int8_t   caseLiteral = -1;           // line_case_literal: -1 not judged, 0 no, 1 yes
+    int8_t   loneKeyword = -1;           // line_lone_keyword: -1 not judged, 0 no, 1 yes
     int32_t  caseValue = 0;
     struct CaseTarget {
         int32_t  value;
@@ -238,6 +239,32 @@ int line_case_literal(const State* st, LineEntry* e, int32_t* value) {
     return e->caseLiteral;
 }
 
+bool line_lone_keyword(const State* st, LineEntry* e, uint32_t* code) {
+    if (e->loneKeyword < 0 && same_epoch(st, e) && !e->toks.empty()) {
+        const std::vector<CachedToken>& v = e->toks;
+        bool yes = v.size() == 1 && v[0].start == 0 && v[0].kind == TK_KEYWORD;
+        if (yes) {
+            switch (v[0].code) {
+            case KW_BREAK: case KW_CONTINUE: case KW_ENDSWITCH: case KW_ENDSELECT:
+            case KW_ENDIF: case KW_ENDWHILE: case KW_NEXT: case KW_ENDFOR:
+                break;
+            default:
+                yes = false;
+            }
+        }
+        if (yes) {
+            const lex::CharTables& ct = lex::chars();
+            const char* rest = e->text.c_str() + v[0].end;
+            while (ct.cls[static_cast<unsigned char>(*rest)] & lex::CH_BLANK) ++rest;
+            yes = lex::at_line_end(*rest);
+        }
+        e->loneKeyword = yes ? 1 : 0;
+    }
+    if (e->loneKeyword != 1) return false;
+    *code = e->toks[0].code;
+    return true;
+}
+
 bool line_case_target(const LineEntry* e, int32_t value, uint32_t* target, uint32_t* extra) {
     for (const LineEntry::CaseTarget& t : e->caseTargets) {
         if (t.value == value) {
@@ -266,6 +293,7 @@ void tokens_attach(State* st, LineEntry* e) {
         e->arena.clear();
         e->drop_exprs();
         e->caseLiteral = -1;
+        e->loneKeyword = -1;
         e->udfCount = st->udfCount;
         e->extCount = st->nNextExtEntry;
         e->host = st->hostFuncs;

@@ -93,6 +93,12 @@ void line_skip_record(LineEntry* e, uint16_t kind, uint8_t status, uint32_t targ
 // anything, so the line loop compares the value itself.
 int line_case_literal(const State* st, LineEntry* e, int32_t* value);
 
+// A line holding nothing but one of the structure keywords that take no
+// operand (Break, Continue, EndSwitch, EndSelect, EndIf, EndWhile, Next,
+// EndFor): true with its token code. Judged once per entry like
+// line_case_literal (false until the tokens are recorded).
+bool line_lone_keyword(const State* st, LineEntry* e, uint32_t* code);
+
 // A Switch line's known matches: for a value, the Case line that matches it
 // when everything between the Switch and that line is Case lines with other
 // literal values and runs of lines the skip records pass over (with the

@@ -446,7 +446,8 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
                 r = ex::case_quick(st, entry);
         }
         const bool quickCase = r != -2;
-        if (!quickCase) r = stmt_wrapper(st, &cx, offset);
+        if (!quickCase && whole) r = stmt_keyword_quick(st, &cx, entry);
+        if (r == -2) r = stmt_wrapper(st, &cx, offset);
         *pos = st->nextPos;
         if (r == 1) {
             const uint32_t match = cases.after_line(st, whole ? entry : nullptr, linePos, lastDepth, quickCase);
