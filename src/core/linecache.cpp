@@ -94,6 +94,14 @@ LineCache* cache_of(State* st, bool create) {
     return static_cast<LineCache*>(st->lineCache);
 }
 
+// Nothing but blanks and a comment after offset `end` of the entry's text.
+bool rest_blank(const LineEntry* e, uint32_t end) {
+    const lex::CharTables& ct = lex::chars();
+    const char* rest = e->text.c_str() + end;
+    while (ct.cls[static_cast<unsigned char>(*rest)] & lex::CH_BLANK) ++rest;
+    return lex::at_line_end(*rest);
+}
+
 bool same_epoch(const State* st, const LineEntry* e) {
     return e->udfCount == st->udfCount && e->extCount == st->nNextExtEntry && e->host == st->hostFuncs;
 }
@@ -226,12 +234,7 @@ int line_case_literal(const State* st, LineEntry* e, int32_t* value) {
         int64_t n = 0;
         bool is64 = false;
         if (yes) yes = text_is_integer(e->arena.data() + v[1].textOff, true, &n, &is64) && !is64;
-        if (yes) {
-            const char* rest = e->text.c_str() + v[1].end;
-            const lex::CharTables& ct = lex::chars();
-            while (ct.cls[static_cast<unsigned char>(*rest)] & lex::CH_BLANK) ++rest;
-            yes = lex::at_line_end(*rest);
-        }
+        if (yes) yes = rest_blank(e, v[1].end);
         e->caseLiteral = yes ? 1 : 0;
         e->caseValue = static_cast<int32_t>(n);
     }
@@ -252,12 +255,7 @@ bool line_lone_keyword(const State* st, LineEntry* e, uint32_t* code) {
                 yes = false;
             }
         }
-        if (yes) {
-            const lex::CharTables& ct = lex::chars();
-            const char* rest = e->text.c_str() + v[0].end;
-            while (ct.cls[static_cast<unsigned char>(*rest)] & lex::CH_BLANK) ++rest;
-            yes = lex::at_line_end(*rest);
-        }
+        if (yes) yes = rest_blank(e, v[0].end);
         e->loneKeyword = yes ? 1 : 0;
     }
     if (e->loneKeyword != 1) return false;

@@ -38,8 +38,8 @@ struct RunningContext {
 
     void save(const State* st) {
         memcpy(tokenizer, &st->prog, sizeof tokenizer);
-        copy_text(token, st->token, TOKEN_BUF);
-        copy_text(line, st->line, LINE_BUF);
+        text_copy_z(token, st->token, TOKEN_BUF);
+        text_copy_z(line, st->line, LINE_BUF);
         buffer = st->curBuffer;
         linePos = st->curLinePos;
         stmtPos = st->curStmtPos;
@@ -47,18 +47,12 @@ struct RunningContext {
     }
     void restore(State* st) const {
         memcpy(&st->prog, tokenizer, sizeof tokenizer);
-        copy_text(st->token, token, TOKEN_BUF);
-        copy_text(st->line, line, LINE_BUF);
+        text_copy_z(st->token, token, TOKEN_BUF);
+        text_copy_z(st->line, line, LINE_BUF);
         st->curBuffer = buffer;
         st->curLinePos = linePos;
         st->curStmtPos = stmtPos;
         st->nextPos = nextPos;
-    }
-    static void copy_text(char* to, const char* from, size_t size) {
-        const char* end = text_find(from, size - 1, '\0');
-        const size_t n = end ? static_cast<size_t>(end - from) : size - 1;
-        text_copy(to, from, n);
-        to[n] = 0;
     }
 };
 

@@ -210,6 +210,13 @@ const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t**
     return nullptr;
 }
 
+void text_copy_z(char* to, const char* from, size_t size) {
+    const char* end = text_find(from, size - 1, '\0');
+    const size_t n = end ? static_cast<size_t>(end - from) : size - 1;
+    text_copy(to, from, n);
+    to[n] = 0;
+}
+
 void text_copy(void* dst, const void* src, size_t n) {
     auto* d = static_cast<unsigned char*>(dst);
     const auto* s = static_cast<const unsigned char*>(src);

@@ -22,3 +22,6 @@ const char* text_nth_z(const char* s, char c, size_t k, const char** end);
 const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t** end);
 // Copies n bytes (the areas must not overlap): short ones sixteen at a time.
 void text_copy(void* dst, const void* src, size_t n);
+// Copies the text at `from` up to its terminator, at most size - 1 bytes, into
+// `to` (size bytes) and terminates it there.
+void text_copy_z(char* to, const char* from, size_t size);

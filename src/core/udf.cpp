@@ -141,7 +141,7 @@ struct CallerState {
         memcpy(cancelFunc, st->cancelFunc, sizeof cancelFunc);
         memcpy(errFunc, st->errFunc, sizeof errFunc);
         curUdf = st->curUdf;
-        copy_path(curFile, st->curFile);
+        text_copy_z(curFile, st->curFile, sizeof curFile);
     }
     void restore(State* st) const {
         st->traceOn = traceOn;
@@ -155,14 +155,7 @@ struct CallerState {
         memcpy(st->cancelFunc, cancelFunc, sizeof cancelFunc);
         memcpy(st->errFunc, errFunc, sizeof errFunc);
         st->curUdf = curUdf;
-        copy_path(st->curFile, curFile);
-    }
-    // A file name up to its terminator: every call saves and restores one.
-    static void copy_path(char* to, const char* from) {
-        const char* end = text_find(from, MAX_PATH - 1, '\0');
-        const size_t n = end ? static_cast<size_t>(end - from) : MAX_PATH - 1;
-        text_copy(to, from, n);
-        to[n] = 0;
+        text_copy_z(st->curFile, curFile, sizeof curFile);
     }
 };
 

@@ -269,22 +269,20 @@ struct SiteCase {
 
 // Does the call path pass through `where` ("a|b": a in the first frame that
 // is the interpreter's, b in the next)?
-bool path_passes(uint32_t path, const std::string& where) {
-    const std::string text = inject::describe_path(path);
-    std::vector<std::string> frames;
-    for (size_t from = 0;;) {
-        size_t at = text.find(" <- ", from);
-        frames.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos) break;
-        from = at + 4;
-    }
+std::vector<std::string> split(const std::string& text, const std::string& sep) {
     std::vector<std::string> parts;
     for (size_t from = 0;;) {
-        size_t at = where.find('|', from);
-        parts.push_back(where.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos) break;
-        from = at + 1;
+        const size_t at = text.find(sep, from);
+        parts.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) return parts;
+        from = at + sep.size();
     }
+}
+
+bool path_passes(uint32_t path, const std::string& where) {
+    const std::string text = inject::describe_path(path);
+    const std::vector<std::string> frames = split(text, " <- ");
+    const std::vector<std::string> parts = split(where, "|");
     if (parts.size() == 1) return text.find(where) != std::string::npos;
     for (size_t i = 0; i < parts.size(); ++i)
         if (i >= frames.size() || frames[i].find(parts[i]) == std::string::npos) return false;
