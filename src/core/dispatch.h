@@ -42,6 +42,12 @@ typedef bool (*SelfParsingFn)(State* st, Cell* result);
 struct SelfParsingEntry { uint32_t id; SelfParsingFn fn; };
 SelfParsingFn self_parsing_lookup(uint32_t id);
 
+// Built-ins that only read their arguments: they neither change nor free an
+// argument cell, run no script code and touch no variable, so the evaluator
+// may lend them a variable's string instead of a copy (eval.cpp). Each family
+// lists its own, ending with 0; families.cpp names the lists.
+bool builtin_reads_args(uint32_t id);
+
 // Per-state clean-up of a library module, called at tear-down (request 99);
 // families.cpp lists them.
 typedef void (*TeardownFn)(State* st);

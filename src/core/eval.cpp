@@ -208,14 +208,65 @@ bool paren_operand(State* st, Cell* out) {
     return next(st, out);
 }
 
-// Releases argument cells 1..n.
-void release_args(State* st, Cell* args, int n) {
-    for (int k = 1; k <= n; k++) cell_release(st, &args[k], CM_VARBOUND);
+int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, unsigned uses);
+
+// Arguments lent by variables. A built-in that only reads its text arguments
+// (builtin_reads_args) gets the string of an argument that is a lone ANSI
+// variable without a copy: the cell shares the variable's handle, which the
+// call's release leaves to the variable. No script code may run between the
+// read and the end of the call, so once an argument is lent, later arguments
+// are evaluated only from their compiled form (constants, variables and
+// operators); one that has none first turns the lent cells into copies.
+struct Lent {
+    uint32_t mask = 0;                // bit k: args[k] is lent
+    uint64_t handle[MAX_ARGS + 1];    // the variable's handle it shares
+};
+
+// Gives lent argument k a string of its own; 3096 when there is no memory.
+bool unlend(State* st, Cell* args, Lent* lent, int k) {
+    lent->mask &= ~(1u << k);
+    const char* text = heap_ptr(st, args[k].str);
+    const uint64_t h = heap_strdup(st, text, strlen(text));
+    args[k].str = h;
+    if (h) return true;
+    st->err = 3096;
+    return false;
+}
+
+bool unlend_all(State* st, Cell* args, Lent* lent) {
+    for (int k = 1; k <= MAX_ARGS; k++)
+        if ((lent->mask & (1u << k)) && !unlend(st, args, lent, k)) return false;
+    return true;
+}
+
+// Releases argument cells 1..n, leaving lent strings to their variables.
+void release_args(State* st, Cell* args, int n, const Lent* lent = nullptr) {
+    for (int k = 1; k <= n; k++) {
+        if (lent && (lent->mask & (1u << k)) && (args[k].type & TW_STRING) && args[k].str == lent->handle[k])
+            args[k].str = 0;
+        cell_release(st, &args[k], CM_VARBOUND);
+    }
+}
+
+// Argument k of a call that may borrow (see Lent).
+int lending_argument(State* st, Cell* args, int k, Lent* lent) {
+    int r = -1;
+    if (lent->mask) r = process_expression(st, &args[k], 0, 0, EXPR_LEND | EXPR_COMPILED_ONLY);
+    if (r < 0) {
+        if (!unlend_all(st, args, lent)) return 0;
+        r = process_expression(st, &args[k], 0, 0, EXPR_LEND);
+    }
+    if (r == 2) {
+        lent->mask |= 1u << k;
+        lent->handle[k] = args[k].str;
+    }
+    return r;
 }
 
 // Reads the argument list after "(" (current) up to ")" which stays current.
-// `req` arguments are required, at most `max` allowed.
-bool parse_args(State* st, Cell* args, int req, int max, int* n) {
+// `req` arguments are required, at most `max` allowed. With `lent`, lone
+// variables may be lent (see Lent).
+bool parse_args(State* st, Cell* args, int req, int max, int* n, Lent* lent = nullptr) {
     *n = 0;
     if (!next(st)) return false;
     if (is_kw(st, KW_OP_RPAREN) && req == 0) return true;
@@ -225,7 +276,8 @@ bool parse_args(State* st, Cell* args, int req, int max, int* n) {
         return false;
     }
     for (int k = 1;; k++) {
-        if (!ProcessSubExpression(st, &args[k], 0, 0, 0)) return false;
+        if (lent ? !lending_argument(st, args, k, lent) : !ProcessSubExpression(st, &args[k], 0, 0, 0))
+            return false;
         *n = k;
         const bool close = is_kw(st, KW_OP_RPAREN);
         if (close && k >= req) return true;
@@ -240,17 +292,36 @@ bool parse_args(State* st, Cell* args, int req, int max, int* n) {
     }
 }
 
+// Lent arguments that the dispatcher would convert get strings of their own
+// first: it is only left as it is when ANSI text is what the argument takes.
+bool keep_lent(State* st, Cell* args, int n, uint64_t types, Lent* lent) {
+    bool wideCall = false;   // some text argument may be wide: text arguments become wide
+    for (int k = 1; k <= n; k++)
+        if (args[k].type & (TW_UNICODE | TW_VARIANT)) wideCall = true;
+    for (int k = 1; k <= n; k++) {
+        if (!(lent->mask & (1u << k))) continue;
+        const unsigned code = static_cast<unsigned>(types >> (4 * (k - 1))) & 15;
+        const bool kept = code == AT_ANSI || code == AT_ANY || ((code == AT_STRW6 || code == AT_STRW8) && !wideCall);
+        if (!kept && !unlend(st, args, lent, k)) return false;
+    }
+    return true;
+}
+
 // Calls the dispatcher with ")" current, then reads the token after ")".
 // Array arguments hold an extra reference for the duration of the call.
 bool call_dispatch(State* st, const char* name, uint32_t id, Cell* out, Cell* args, int n, bool noConvert,
-                   uint64_t types) {
+                   uint64_t types, Lent* lent = nullptr) {
+    if (lent && lent->mask && !keep_lent(st, args, n, types, lent)) {
+        release_args(st, args, n, lent);
+        return false;
+    }
     ArrayHdr* held[MAX_ARGS + 1];
     int nheld = 0;
     for (int k = 1; k <= n; k++)
         if ((args[k].type & TW_ARRAY) && args[k].arr) arr_addref(held[nheld++] = args[k].arr);
     const int e = dispatch(st, name, id, out, args, noConvert, n, types);
     for (int k = 0; k < nheld; k++) arr_release(st, held[k]);
-    release_args(st, args, n);
+    release_args(st, args, n, lent);
     if (e && !st->err) st->err = static_cast<uint16_t>(e);
     if (st->err) {
         drop(st, out);
@@ -312,11 +383,13 @@ bool function_call(State* st, Cell* out) {
     }
     Cell args[MAX_ARGS + 1];
     int n;
-    if (!parse_args(st, args, req, req + opt, &n)) {
-        release_args(st, args, n);
+    Lent lent;
+    Lent* lending = builtin_reads_args(id) ? &lent : nullptr;
+    if (!parse_args(st, args, req, req + opt, &n, lending)) {
+        release_args(st, args, n, lending);
         return false;
     }
-    return call_dispatch(st, name, id, out, args, n, false, types);
+    return call_dispatch(st, name, id, out, args, n, false, types, lending);
 }
 
 // Functions whose arguments are variable names (Drop, IsDefined, VarType,
@@ -603,6 +676,8 @@ bool constant_value(State* st, uint32_t id, Cell* out) {
 
 namespace {
 
+// 0: failed; 1: done; 2: done, `result` lent (EXPR_LEND); -1: no compiled
+// form (EXPR_COMPILED_ONLY), nothing read.
 int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, unsigned uses) {
     cell_init(result, 0);
     if (!stack_room(st)) return 0;
@@ -611,6 +686,7 @@ int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, 
         const int done = expr_cached(st, result, assignAllowed != 0, uses);
         if (done >= 0) return done;
     }
+    if (uses & EXPR_COMPILED_ONLY) return -1;
     Parser p(st);
     bool assigned;
     bool ok = head(p, result, assignAllowed != 0, ptrMode != 0, &assigned);

@@ -235,6 +235,8 @@ inline void drop(State* st, Cell* c) {
 int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned uses) {
     const bool valueUnused = uses & EXPR_VALUE_UNUSED;
     const bool asNumber = (uses & EXPR_NUMBER) && p->ops.size() == 1 && !p->assign;
+    const bool mayLend = (uses & EXPR_LEND) && p->ops.size() == 1 && !p->assign;
+    bool lent = false;
     if ((p->assign && !assignAllowed) || st->delimType != p->firstKind ||
         (p->firstKind == TK_KEYWORD && st->tok != p->firstCode))
         return -1;
@@ -278,7 +280,13 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
             const Cell* v = reinterpret_cast<const Cell*>(st->vars[slot].cell);
             int64_t n;
             bool is64;
-            if (asNumber && v->type == TW_STRING && v->str && text_is_integer(heap_ptr(st, v->str), true, &n, &is64)) {
+            if (mayLend && v->type == TW_STRING && v->str) {
+                // What var_read gives, sharing the string instead of copying it.
+                memcpy(c, v, ELEMENT_SIZE);
+                c->slot = o.slot;
+                c->level = static_cast<int16_t>(st->level);
+                lent = true;
+            } else if (asNumber && v->type == TW_STRING && v->str && text_is_integer(heap_ptr(st, v->str), true, &n, &is64)) {
                 // What reading the text and converting it gives, without the copy.
                 if (is64) {
                     c->type = TW_INT64;
@@ -343,6 +351,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
     st->prog = st->line + p->lastEnd;
     st->tokHint = p->lastIndex + 1;
     if (!get_token(st)) {
+        if (lent) cell_init(&value, 0);   // the variable keeps its string
         drop(st, &value);
         if (!st->err) st->err = 3054;
         return 0;
@@ -373,7 +382,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
         }
     }
     *result = value;
-    return 1;
+    return lent ? 2 : 1;
 }
 
 }  // namespace
@@ -389,7 +398,7 @@ int expr_cached(State* st, Cell* result, bool assignAllowed, unsigned uses) {
     if (!site->prog) {
         // Compiled on the second run, when the first one recorded every token.
         if (site->runs < 1) {
-            site->runs++;
+            if (!(uses & EXPR_COMPILED_ONLY)) site->runs++;
             return -1;
         }
         uint32_t n;

@@ -22,14 +22,20 @@
 
 // Evaluates the expression whose first token is current, when it has a
 // compiled form (compiling it on its second run). Returns 1 with `result` set
-// and the token after the expression current, or -1: take the ordinary path
-// (nothing happened).
+// and the token after the expression current (2: the same, with `result`
+// lent, see EXPR_LEND), or -1: take the ordinary path (nothing happened).
 // What the caller does with the value (bits of `uses`):
 // EXPR_VALUE_UNUSED: it drops it unless the trace is on (a statement), so an
 //   assignment may move it into its variable and leave INT 0 in `result`
 //   while the trace is off;
 // EXPR_NUMBER: it turns it into a number at once (a For limit), so a lone
 //   variable holding integer text may give the number without a copy of the
-//   text.
-enum : unsigned { EXPR_VALUE_UNUSED = 1, EXPR_NUMBER = 2 };
+//   text;
+// EXPR_LEND: it only reads the value before any variable can change (an
+//   argument of a built-in that reads its text arguments), so a lone variable
+//   holding ANSI text may give a cell sharing the variable's string handle
+//   (return value 2). The caller must not free that handle;
+// EXPR_COMPILED_ONLY: an expression without a compiled form is not read at
+//   all (-1), and its site does not count the run.
+enum : unsigned { EXPR_VALUE_UNUSED = 1, EXPR_NUMBER = 2, EXPR_LEND = 4, EXPR_COMPILED_ONLY = 8 };
 int expr_cached(State* st, Cell* result, bool assignAllowed, unsigned uses = 0);

@@ -7,6 +7,7 @@
 // To add a module: declare its table here and add it to kTables.
 #include "dispatch.h"
 #include "errors.h"
+#include <atomic>
 #include <mutex>
 
 extern const BuiltinEntry g_callBuiltins[];        // core/callscript.cpp: Call
@@ -18,6 +19,7 @@ extern const BuiltinEntry g_intControlBuiltins[];  // library/core/intcontrol.cp
 // strings
 extern const BuiltinEntry g_stringBuiltins[];      // library/strings: Str..., Chr..., Char2Num, Num2Char
 extern const SelfParsingEntry g_stringSelfParsers[];   // StrCat
+extern const uint32_t g_stringReaders[];           // built-ins that only read their arguments
 
 // time
 extern const BuiltinEntry g_timeBuiltins[];        // library/time: TimeAdd, TimeDelay, ...
@@ -28,6 +30,7 @@ void files_teardown(State* st);                    // library/files/filetable.cp
 
 // items
 extern const BuiltinEntry g_itemBuiltins[];        // library/items/itemtable.cpp: Item..., Array..., Arr..., Map...
+extern const uint32_t g_itemReaders[];
 void items_teardown(State* st);                    // library/items/itemtable.cpp: the shell library of @LOGICALSORT
 
 // binary buffers
@@ -96,11 +99,27 @@ const SelfParsingEntry* const kSelfParsers[] = {
 
 };
 
+// Lists of built-ins that only read their arguments (dispatch.h).
+const uint32_t* const kReaders[] = {g_stringReaders, g_itemReaders};
+
 BuiltinFn g_index[KW_COUNT];
+bool      g_readsArgs[KW_COUNT];
 int       g_conflicts = 0;
 std::once_flag g_built;
+std::atomic<bool> g_ready{false};   // set once the index is built: the calls below skip call_once
+
+void build_index();
+
+// The index, built on first use by whichever thread comes first.
+inline void ensure_index() {
+    if (g_ready.load(std::memory_order_acquire)) return;
+    std::call_once(g_built, build_index);
+}
 
 void build_index() {
+    for (const uint32_t* list : kReaders)
+        for (; *list; ++list)
+            if (*list < KW_COUNT) g_readsArgs[*list] = true;
     for (const TableRef& t : kTables) {
         int n = t.count ? *t.count : 1 << 20;
         for (int i = 0; i < n && t.table[i].fn; ++i) {
@@ -113,13 +132,19 @@ void build_index() {
             g_index[id] = t.table[i].fn;
         }
     }
+    g_ready.store(true, std::memory_order_release);
 }
 
 }  // namespace
 
 BuiltinFn builtin_lookup(uint32_t id) {
-    std::call_once(g_built, build_index);
+    ensure_index();
     return id < KW_COUNT ? g_index[id] : nullptr;
+}
+
+bool builtin_reads_args(uint32_t id) {
+    ensure_index();
+    return id < KW_COUNT && g_readsArgs[id];
 }
 
 SelfParsingFn self_parsing_lookup(uint32_t id) {
@@ -130,7 +155,7 @@ SelfParsingFn self_parsing_lookup(uint32_t id) {
 }
 
 int builtin_conflicts() {
-    std::call_once(g_built, build_index);
+    ensure_index();
     return g_conflicts;
 }
 

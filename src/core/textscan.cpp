@@ -21,15 +21,27 @@ inline uint64_t match64(const char* p, __m128i c) {
     return eq(0) | eq(1) << 16 | eq(2) << 32 | eq(3) << 48;
 }
 
-// Whether any byte (unit) of the 64 aligned bytes at p equals c (or, with
-// OrZero, is zero).
-template <bool Wide, bool OrZero = false>
+// match64 for two values at once, loading the chunk once.
+template <bool Wide>
+inline void match64x2(const char* p, __m128i c, __m128i d, uint64_t* cbits, uint64_t* dbits) {
+    uint64_t cm = 0, dm = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+        const __m128i ec = Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c);
+        const __m128i ed = Wide ? _mm_cmpeq_epi16(v, d) : _mm_cmpeq_epi8(v, d);
+        cm |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(ec))) << (16 * k);
+        dm |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(ed))) << (16 * k);
+    }
+    *cbits = cm;
+    *dbits = dm;
+}
+
+// Whether any byte (unit) of the 64 aligned bytes at p equals c.
+template <bool Wide>
 inline bool any64(const char* p, __m128i c) {
     auto eq = [&](int k) {
         const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-        const __m128i m = Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c);
-        if constexpr (!OrZero) return m;
-        return _mm_or_si128(m, Wide ? _mm_cmpeq_epi16(v, _mm_setzero_si128()) : _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+        return Wide ? _mm_cmpeq_epi16(v, c) : _mm_cmpeq_epi8(v, c);
     };
     return _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(eq(0), eq(1)), _mm_or_si128(eq(2), eq(3)))) != 0;
 }
@@ -118,8 +130,11 @@ size_t scan_z(const char* start, __m128i c, size_t k, size_t* zero) {
     const size_t skip = addr & 63;
     size_t seen = 0;
     for (size_t base = 0;; base += 64) {
-        if (base && !any64<Wide, true>(chunk + base, c)) continue;
-        uint64_t bits = match64<Wide>(chunk + base, c), zeros = match64<Wide>(chunk + base, z);
+        // Lists are dense in delimiters, so both masks are built from one
+        // load of the chunk rather than testing it for any match first.
+        uint64_t bits, zeros;
+        match64x2<Wide>(chunk + base, c, z, &bits, &zeros);
+        if (!(bits | zeros)) continue;
         if (base == 0) {
             bits &= ~0ull << skip;
             zeros &= ~0ull << skip;

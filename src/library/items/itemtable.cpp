@@ -24,6 +24,13 @@ void teardown(State* st) { compare_teardown(st); }
 
 using namespace items;
 
+// Built-ins that only read their arguments (through Env::text and the number
+// fields), so they may be given a variable's string without a copy.
+extern const uint32_t g_itemReaders[] = {
+    KW_ITEMCOUNT, KW_ITEMEXTRACT, KW_ITEMINSERT, KW_ITEMREMOVE, KW_ITEMREPLACE,
+    KW_ITEMLOCATE, KW_ITEMLOCATEWILD, 0,
+};
+
 extern const BuiltinEntry g_itemBuiltins[] = {
     {KW_ITEMCOUNT, fn_itemcount},
     {KW_ITEMEXTRACT, fn_itemextract},

@@ -62,6 +62,14 @@ extern const BuiltinEntry g_stringBuiltins[] = {
     {0, nullptr},
 };
 
+// Built-ins that only read their arguments (through Env::text and the
+// number fields), so they may be given a variable's string without a copy.
+extern const uint32_t g_stringReaders[] = {
+    KW_STRLEN, KW_STRCHARCOUNT, KW_STRCMP, KW_STRICMP, KW_STRUPPER, KW_STRLOWER,
+    KW_STRINDEX, KW_STRINDEXNC, KW_STRSCAN, KW_STRCNT, KW_STRSUB, KW_STRREPLACE,
+    KW_STRTRIM, KW_STRTRIMCHAR, KW_STRCLEAN, 0,
+};
+
 // Built-ins that read their own argument list.
 extern const SelfParsingEntry g_stringSelfParsers[] = {
     {KW_STRCAT, strcat_parse},
