@@ -35,7 +35,7 @@ ObjectRefHandler g_objectRef = nullptr;
 
 namespace {
 
-constexpr int MAX_ARGS = 16;
+constexpr int MAX_ARGS = MAX_CALL_ARGS;
 constexpr const char* kMoreParams =
     "Function may need more parameters, or a period was used when a comma was expected";
 
@@ -210,46 +210,8 @@ bool paren_operand(State* st, Cell* out) {
 
 int process_expression(State* st, Cell* result, int assignAllowed, int ptrMode, unsigned uses);
 
-// Arguments lent by variables. A built-in that only reads its text arguments
-// (builtin_reads_args) gets the string of an argument that is a lone ANSI
-// variable without a copy: the cell shares the variable's handle, which the
-// call's release leaves to the variable. No script code may run between the
-// read and the end of the call, so once an argument is lent, later arguments
-// are evaluated only from their compiled form (constants, variables and
-// operators); one that has none first turns the lent cells into copies.
-struct Lent {
-    uint32_t mask = 0;                // bit k: args[k] is lent
-    uint64_t handle[MAX_ARGS + 1];    // the variable's handle it shares
-};
-
-// Gives lent argument k a string of its own; 3096 when there is no memory.
-bool unlend(State* st, Cell* args, Lent* lent, int k) {
-    lent->mask &= ~(1u << k);
-    const char* text = heap_ptr(st, args[k].str);
-    const uint64_t h = heap_strdup(st, text, strlen(text));
-    args[k].str = h;
-    if (h) return true;
-    st->err = 3096;
-    return false;
-}
-
-bool unlend_all(State* st, Cell* args, Lent* lent) {
-    for (int k = 1; k <= MAX_ARGS; k++)
-        if ((lent->mask & (1u << k)) && !unlend(st, args, lent, k)) return false;
-    return true;
-}
-
-// Releases argument cells 1..n, leaving lent strings to their variables.
-void release_args(State* st, Cell* args, int n, const Lent* lent = nullptr) {
-    for (int k = 1; k <= n; k++) {
-        if (lent && (lent->mask & (1u << k)) && (args[k].type & TW_STRING) && args[k].str == lent->handle[k])
-            args[k].str = 0;
-        cell_release(st, &args[k], CM_VARBOUND);
-    }
-}
-
-// Argument k of a call that may borrow (see Lent).
-int lending_argument(State* st, Cell* args, int k, Lent* lent) {
+// Argument k of a call that may borrow (see LentArgs).
+int lending_argument(State* st, Cell* args, int k, LentArgs* lent) {
     int r = -1;
     if (lent->mask) r = process_expression(st, &args[k], 0, 0, EXPR_LEND | EXPR_COMPILED_ONLY);
     if (r < 0) {
@@ -265,8 +227,8 @@ int lending_argument(State* st, Cell* args, int k, Lent* lent) {
 
 // Reads the argument list after "(" (current) up to ")" which stays current.
 // `req` arguments are required, at most `max` allowed. With `lent`, lone
-// variables may be lent (see Lent).
-bool parse_args(State* st, Cell* args, int req, int max, int* n, Lent* lent = nullptr) {
+// variables may be lent (see LentArgs).
+bool parse_args(State* st, Cell* args, int req, int max, int* n, LentArgs* lent = nullptr) {
     *n = 0;
     if (!next(st)) return false;
     if (is_kw(st, KW_OP_RPAREN) && req == 0) return true;
@@ -292,42 +254,10 @@ bool parse_args(State* st, Cell* args, int req, int max, int* n, Lent* lent = nu
     }
 }
 
-// Lent arguments that the dispatcher would convert get strings of their own
-// first: it is only left as it is when ANSI text is what the argument takes.
-bool keep_lent(State* st, Cell* args, int n, uint64_t types, Lent* lent) {
-    bool wideCall = false;   // some text argument may be wide: text arguments become wide
-    for (int k = 1; k <= n; k++)
-        if (args[k].type & (TW_UNICODE | TW_VARIANT)) wideCall = true;
-    for (int k = 1; k <= n; k++) {
-        if (!(lent->mask & (1u << k))) continue;
-        const unsigned code = static_cast<unsigned>(types >> (4 * (k - 1))) & 15;
-        const bool kept = code == AT_ANSI || code == AT_ANY || ((code == AT_STRW6 || code == AT_STRW8) && !wideCall);
-        if (!kept && !unlend(st, args, lent, k)) return false;
-    }
-    return true;
-}
-
 // Calls the dispatcher with ")" current, then reads the token after ")".
-// Array arguments hold an extra reference for the duration of the call.
 bool call_dispatch(State* st, const char* name, uint32_t id, Cell* out, Cell* args, int n, bool noConvert,
-                   uint64_t types, Lent* lent = nullptr) {
-    if (lent && lent->mask && !keep_lent(st, args, n, types, lent)) {
-        release_args(st, args, n, lent);
-        return false;
-    }
-    ArrayHdr* held[MAX_ARGS + 1];
-    int nheld = 0;
-    for (int k = 1; k <= n; k++)
-        if ((args[k].type & TW_ARRAY) && args[k].arr) arr_addref(held[nheld++] = args[k].arr);
-    const int e = dispatch(st, name, id, out, args, noConvert, n, types);
-    for (int k = 0; k < nheld; k++) arr_release(st, held[k]);
-    release_args(st, args, n, lent);
-    if (e && !st->err) st->err = static_cast<uint16_t>(e);
-    if (st->err) {
-        drop(st, out);
-        return false;
-    }
-    return next(st, out);
+                   uint64_t types, LentArgs* lent = nullptr) {
+    return call_invoke(st, name, id, out, args, n, noConvert, types, lent) && next(st, out);
 }
 
 // The name as written, for messages and for the dispatcher.
@@ -351,27 +281,9 @@ bool function_call(State* st, Cell* out) {
     char name[128];
     token_name(st, name, sizeof name);
     int req, opt;
-    uint64_t types = 0;
-    if (id >= UDFSTART && id < UDFSTART + 999) {
-        const UdfRecord* u = udf_record(st, id - UDFSTART);
-        if (!u) return fail(st, 3046);
-        req = u->params;   // a user-defined function has no optional parameters
-        opt = 0;
-    } else {
-        const KeywordRec* rec = kw_record(st, id);
-        if (!rec) return fail(st, 3046);
-        req = rec->value & 0xFF;
-        opt = (rec->value >> 8) & 0xFF;
-        types = rec->argTypes;
-    }
-    SelfParsingFn ownParser = nullptr;
-    if (req == 255) {   // any number of arguments
-        req = 0;
-        opt = MAX_ARGS;
-        ownParser = self_parsing_lookup(id);
-    } else if (req + opt > MAX_ARGS) {
-        return fail(st, 3070);
-    }
+    uint64_t types;
+    SelfParsingFn ownParser;
+    if (const int e = call_signature(st, id, &req, &opt, &types, &ownParser)) return fail(st, static_cast<uint16_t>(e));
     if (!open_paren(st, name)) return false;
     if (ownParser) {   // reads its own list and leaves ")" current
         cell_init(out, 0);
@@ -383,8 +295,8 @@ bool function_call(State* st, Cell* out) {
     }
     Cell args[MAX_ARGS + 1];
     int n;
-    Lent lent;
-    Lent* lending = builtin_reads_args(id) ? &lent : nullptr;
+    LentArgs lent;
+    LentArgs* lending = builtin_reads_args(id) ? &lent : nullptr;
     if (!parse_args(st, args, req, req + opt, &n, lending)) {
         release_args(st, args, n, lending);
         return false;

@@ -161,6 +161,41 @@ typedef int (*ObjectRefHandler)(State* st, Cell* result, int assignAllowed);
 extern ObjectRefHandler g_objectRef;
 
 // ---------------------------------------------------------------------------
+// Function calls (calls.cpp), shared by the evaluator and compiled expressions.
+
+constexpr int MAX_CALL_ARGS = 16;
+typedef bool (*SelfParsingFn)(State* st, Cell* result);
+
+// The arguments a callable id takes: `req` required and up to `opt` more, the
+// argument type word, and the parser of a built-in that reads its own list
+// (else nullptr). 0, or the error: 3046 for an id that names nothing, 3070
+// for more arguments than a call can pass.
+int call_signature(State* st, uint32_t id, int* req, int* opt, uint64_t* types, SelfParsingFn* ownParser);
+
+// Arguments lent by variables. A built-in that only reads its arguments
+// (builtin_reads_args) may get the string of an argument that is a lone ANSI
+// variable without a copy: the cell shares the variable's handle, which the
+// release after the call leaves to the variable. No script code may run
+// between the read of such an argument and the end of the call: the
+// evaluators evaluate later arguments only from compiled forms without calls,
+// or first give the lent cells copies of their own (unlend_all).
+struct LentArgs {
+    uint32_t mask = 0;                     // bit k: args[k] is lent
+    uint64_t handle[MAX_CALL_ARGS + 1];    // the variable's handle it shares
+};
+// Gives lent argument k a string of its own; 3096 when there is no memory.
+bool unlend(State* st, Cell* args, LentArgs* lent, int k);
+bool unlend_all(State* st, Cell* args, LentArgs* lent);
+// Releases argument cells 1..n, leaving lent strings to their variables.
+void release_args(State* st, Cell* args, int n, const LentArgs* lent = nullptr);
+
+// Calls the dispatcher for args[1..n] (`noConvert`: the arguments are passed
+// as they are) and releases the arguments. Lent arguments the dispatcher
+// would convert get copies first. False with the error set and `out` INT 0.
+bool call_invoke(State* st, const char* name, uint32_t id, Cell* out, Cell* args, int n, bool noConvert,
+                 uint64_t types, LentArgs* lent);
+
+// ---------------------------------------------------------------------------
 // Evaluator internals shared by eval.cpp and subscript.cpp.
 
 // Where a variable lives: scope level and lower-cased name, optionally with the

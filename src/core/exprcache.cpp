@@ -3,7 +3,9 @@
 // evaluator's own precedence rules and emits postfix operations; the runner
 // computes them on a small stack of cells.
 #include "exprcache.h"
+#include "dispatch.h"
 #include "eval.h"
+#include "exec.h"
 #include "keywords.h"
 #include "lexer_internal.h"
 #include "linecache.h"
@@ -20,14 +22,16 @@ namespace {
 constexpr int kMaxStack = 16;   // cells on the stack at once
 constexpr int kMaxDepth = 32;   // nesting of parentheses and unary operators
 
-enum : uint8_t { P_INT, P_INT64, P_STR, P_CONST, P_VAR, P_BIN, P_UN };
+enum : uint8_t { P_INT, P_INT64, P_STR, P_CONST, P_VAR, P_BIN, P_UN, P_CALL };
 
 struct Op {
     uint8_t  kind;
+    uint8_t  lend;   // P_VAR: a whole argument of a built-in that only reads it (LentArgs)
     uint16_t slot;   // P_VAR: where the name was last found
-    uint32_t a;      // P_STR, P_VAR: text offset; P_CONST, P_BIN, P_UN: token code
-    uint32_t len;    // P_STR: text length
-    int64_t  v;      // P_INT, P_INT64
+    uint32_t a;      // P_STR, P_VAR, P_CALL: text offset; P_CONST, P_BIN, P_UN: token code
+    uint32_t len;    // P_STR: text length; P_CALL: the number of arguments
+    uint32_t id;     // P_CALL: the function's token id
+    int64_t  v;      // P_INT, P_INT64; P_CALL: the argument type word
 };
 
 }  // namespace
@@ -46,9 +50,20 @@ struct ExprProgram {
     uint16_t lastEnd = 0;
     int32_t  lastKind = 0;
     uint32_t lastCode = 0;
+    // A program with calls may run again inside one of them (a recursive
+    // function) and its line's programs may be dropped meanwhile: the runs
+    // in progress are counted and the last one frees a dropped program.
+    bool     hasCall = false;
+    uint32_t active = 0;
+    bool     orphaned = false;
 };
 
-void expr_program_free(ExprProgram* p) { delete p; }
+void expr_program_free(ExprProgram* p) {
+    if (p && p->active)
+        p->orphaned = true;
+    else
+        delete p;
+}
 
 namespace {
 
@@ -59,7 +74,7 @@ inline bool is_keyword(const CachedToken* t, uint32_t code) { return t && t->kin
 // attempt (ok = false).
 class Compiler {
 public:
-    Compiler(const LineEntry* e, const char* line, ExprProgram* p) : e_(e), line_(line), p_(p) {
+    Compiler(State* st, const LineEntry* e, const char* line, ExprProgram* p) : st_(st), e_(e), line_(line), p_(p) {
         toks_ = line_tokens(e, &n_);
         len_ = line_text_length(e);
     }
@@ -120,10 +135,11 @@ private:
         return ok_ = false;
     }
 
-    void emit(uint8_t kind, uint32_t a, int64_t v = 0, uint16_t slot = SLOT_NONE, uint32_t len = 0) {
-        p_->ops.push_back(Op{kind, slot, a, len, v});
+    void emit(uint8_t kind, uint32_t a, int64_t v = 0, uint16_t slot = SLOT_NONE, uint32_t len = 0, uint32_t id = 0) {
+        p_->ops.push_back(Op{kind, 0, slot, a, len, id, v});
         if (kind <= P_VAR) sp_++;
         else if (kind == P_BIN) sp_--;
+        else if (kind == P_CALL) sp_ += 1 - static_cast<int>(len);
         if (sp_ > kMaxStack) ok_ = false;
     }
 
@@ -190,12 +206,56 @@ private:
                 if (!is_keyword(cur_, KW_OP_RPAREN)) return ok_ = false;
                 return advance();
             }
+            if ((t->code < NKEYTOKENS && g_keywords[t->code].cls == KC_FUNCTION && t->code != KW_Q_OLEOBJECT) ||
+                (t->code >= UDFSTART && t->code < UDFSTART + 999))
+                return call(t, depth);
             return ok_ = false;
         default:   // floating-point literals, multi-line strings
             return ok_ = false;
         }
     }
 
+    // A call of a built-in or user-defined function with an argument list the
+    // ordinary path accepts (anything else it reports, so the line stays
+    // uncompiled). Built-ins that read their own list are not compiled.
+    bool call(const CachedToken* t, int depth) {
+        int req, opt;
+        uint64_t types;
+        SelfParsingFn ownParser;
+        if (call_signature(st_, t->code, &req, &opt, &types, &ownParser) || ownParser) return ok_ = false;
+        const uint32_t name = add_text(t);
+        if (!advance() || !is_keyword(cur_, KW_OP_LPAREN) || !advance()) return ok_ = false;
+        size_t argStart[MAX_CALL_ARGS + 1];
+        int n = 0;
+        if (!is_keyword(cur_, KW_OP_RPAREN)) {
+            for (;;) {
+                if (n == MAX_CALL_ARGS) return ok_ = false;
+                argStart[n] = p_->ops.size();
+                if (!expr(2, depth + 1)) return false;
+                n++;
+                if (is_keyword(cur_, KW_OP_RPAREN)) break;
+                if (!is_keyword(cur_, KW_OP_COMMA) || !advance()) return ok_ = false;
+            }
+        }
+        if (n < req || n > req + opt) return ok_ = false;
+        if (builtin_reads_args(t->code)) {
+            // A lone variable is lent when no call runs between its read
+            // and this call (a call inside a later argument could change it).
+            argStart[n] = p_->ops.size();
+            size_t lastCall = 0;
+            for (size_t i = n ? argStart[0] : 0; i < p_->ops.size(); ++i)
+                if (p_->ops[i].kind == P_CALL) lastCall = i + 1;
+            for (int k = 0; k < n; ++k) {
+                Op& o = p_->ops[argStart[k]];
+                if (argStart[k + 1] - argStart[k] == 1 && o.kind == P_VAR && argStart[k] >= lastCall) o.lend = 1;
+            }
+        }
+        emit(P_CALL, name, static_cast<int64_t>(types), SLOT_NONE, static_cast<uint32_t>(n), t->code);
+        p_->hasCall = true;
+        return ok_ && advance();
+    }
+
+    State* st_;
     const LineEntry* e_;
     const char* line_;
     ExprProgram* p_;
@@ -208,12 +268,12 @@ private:
 };
 
 // The program of the expression at token `first`, or nullptr.
-ExprProgram* compile(const LineEntry* e, const char* line, uint32_t first) {
+ExprProgram* compile(State* st, const LineEntry* e, const char* line, uint32_t first) {
     auto* p = new (std::nothrow) ExprProgram;
     if (!p) return nullptr;
     bool ok = false;
     try {
-        ok = Compiler(e, line, p).run(first);
+        ok = Compiler(st, e, line, p).run(first);
     } catch (const std::bad_alloc&) {
         ok = false;
     }
@@ -229,27 +289,63 @@ inline void drop(State* st, Cell* c) {
     cell_init(c, 0);
 }
 
+// Counts a run in progress (see ExprProgram::active).
+class RunGuard {
+public:
+    explicit RunGuard(ExprProgram* p) : p_(p) { p_->active++; }
+    ~RunGuard() {
+        if (--p_->active == 0 && p_->orphaned) delete p_;
+    }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    ExprProgram* p_;
+};
+
 // Runs the program. -1: it stopped before any effect (the state is as it was
-// on entry); 1: done, `result` set, the token after the expression current;
-// 0: an error after the expression was read, as the ordinary path reports it.
+// on entry); 1: done, `result` set, the token after the expression current
+// (2: the same, `result` lent); 0: an error after the expression was read, or
+// after a call ran, as the ordinary path reports it.
 int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned uses) {
     const bool valueUnused = uses & EXPR_VALUE_UNUSED;
     const bool asNumber = (uses & EXPR_NUMBER) && p->ops.size() == 1 && !p->assign;
     const bool mayLend = (uses & EXPR_LEND) && p->ops.size() == 1 && !p->assign;
-    bool lent = false;
     if ((p->assign && !assignAllowed) || st->delimType != p->firstKind ||
-        (p->firstKind == TK_KEYWORD && st->tok != p->firstCode))
+        (p->firstKind == TK_KEYWORD && st->tok != p->firstCode) || ((uses & EXPR_COMPILED_ONLY) && p->hasCall))
         return -1;
+    RunGuard guard(p);
+    const char* text = p->text.c_str();
+    if (p->hasCall && p->assign) {
+        // The ordinary path finds the variable when it reads its name, before
+        // any call runs; a new one is made there.
+        const uint16_t slot = var_lookup_hint(st, text + p->target, p->targetSlot);
+        if (slot == SLOT_NONE) return -1;
+        p->targetSlot = slot;
+    }
     Cell stack[kMaxStack];
     int sp = 0;
+    uint32_t lentMask = 0;   // bit i: stack[i] shares a variable's string
+    bool called = false;     // a call has run: no way back to the ordinary path
     const size_t detailLen = st->detail ? strlen(st->detail) : 0;
+    auto discard = [&]() {
+        while (sp > 0) {
+            --sp;
+            if (lentMask & (1u << sp)) cell_init(&stack[sp], 0);   // the variable keeps its string
+            drop(st, &stack[sp]);
+        }
+        lentMask = 0;
+    };
     auto back_out = [&]() {
-        while (sp > 0) drop(st, &stack[--sp]);
+        discard();
+        if (called) {   // the error stands, as the ordinary path raised it
+            if (!st->err) st->err = 3054;
+            return 0;
+        }
         st->err = 0;
         if (st->detail) st->detail[detailLen] = 0;
         return -1;
     };
-    const char* text = p->text.c_str();
     for (Op& o : p->ops) {
         Cell* c = &stack[sp];
         switch (o.kind) {
@@ -274,18 +370,27 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
             break;
         case P_VAR: {
             const int slot = find_var_hint(st, text + o.a, o.slot, 0);
-            if (slot < 0) return back_out();
+            if (slot < 0) {
+                if (!called) return back_out();
+                // As the ordinary path reads the name: the variable is made
+                // (uninitialised) and reading it reports it.
+                discard();
+                st->err = 0;
+                if (var_create(st, text + o.a, TW_UNINIT) != SLOT_NONE) find_var(st, text + o.a, 1);
+                if (!st->err) st->err = 3054;
+                return 0;
+            }
             o.slot = static_cast<uint16_t>(slot);
             cell_init(c, 0);
             const Cell* v = reinterpret_cast<const Cell*>(st->vars[slot].cell);
             int64_t n;
             bool is64;
-            if (mayLend && v->type == TW_STRING && v->str) {
+            if ((mayLend || o.lend) && v->type == TW_STRING && v->str) {
                 // What var_read gives, sharing the string instead of copying it.
                 memcpy(c, v, ELEMENT_SIZE);
                 c->slot = o.slot;
                 c->level = static_cast<int16_t>(st->level);
-                lent = true;
+                lentMask |= 1u << sp;
             } else if (asNumber && v->type == TW_STRING && v->str && text_is_integer(heap_ptr(st, v->str), true, &n, &is64)) {
                 // What reading the text and converting it gives, without the copy.
                 if (is64) {
@@ -326,14 +431,48 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
                 return back_out();
             }
             break;
+        case P_CALL: {
+            const int n = static_cast<int>(o.len);
+            if (o.id >= UDFSTART) {   // the function read when the line was compiled
+                const uint32_t index = o.id - UDFSTART;
+                const UdfRecord* u = index < st->udfCount ? udf_record(st, index) : nullptr;
+                if (!u || u->params != n) {
+                    if (!called) return back_out();
+                    discard();
+                    st->err = 3046;
+                    return 0;
+                }
+            }
+            Cell args[MAX_CALL_ARGS + 1];
+            LentArgs lent;
+            sp -= n;
+            for (int k = 1; k <= n; k++) {
+                args[k] = stack[sp + k - 1];
+                if (lentMask & (1u << (sp + k - 1))) {
+                    lent.mask |= 1u << k;
+                    lent.handle[k] = args[k].str;
+                }
+            }
+            lentMask &= (1u << sp) - 1;
+            called = true;
+            if (!call_invoke(st, text + o.a, o.id, &stack[sp], args, n, false, static_cast<uint64_t>(o.v),
+                             lent.mask ? &lent : nullptr)) {
+                discard();
+                if (!st->err) st->err = 3054;
+                return 0;
+            }
+            sp++;
+            break;
+        }
         }
     }
     VarRef ref;
     if (p->assign) {
-        // The ordinary path found (or created) the variable when it read its name.
+        // The ordinary path found (or created) the variable when it read its
+        // name; a call may have dropped it since, and storing makes it again.
         const uint16_t slot = var_lookup_hint(st, text + p->target, p->targetSlot);
-        if (slot == SLOT_NONE) return back_out();
-        p->targetSlot = slot;
+        if (slot == SLOT_NONE && !called) return back_out();
+        if (slot != SLOT_NONE) p->targetSlot = slot;
         ref.level = st->level;
         ref.slot = slot;
         const size_t n = strnlen(text + p->target, sizeof ref.name - 1);
@@ -343,6 +482,7 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
         ref.mapKey = false;
     }
     Cell& value = stack[0];   // the program leaves one cell
+    const bool lent = lentMask & 1;
 
     // The token after the expression, read as the ordinary path reads it.
     st->delimType = p->lastKind;
@@ -366,7 +506,8 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
             if (!apply_binary(st, p->base, &current, &value)) return 0;
             value = current;
         }
-        if (valueUnused && !st->traceOn && !(value.type & (TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
+        if (valueUnused && !st->traceOn && ref.slot != SLOT_NONE &&
+            !(value.type & (TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
             // Nobody reads the statement's value: its strings go to the
             // variable instead of being copied there and freed here.
             if (!var_assign_move(st, ref.slot, &value)) {
@@ -407,7 +548,7 @@ int expr_cached(State* st, Cell* result, bool assignAllowed, unsigned uses) {
                                                  [](const CachedToken& t, uint32_t o) { return t.start < o; });
         const bool current = at != toks + n && at->start == off && at->kind == st->delimType &&
                              (at->kind != TK_KEYWORD || at->code == st->tok);
-        site->prog = current ? compile(e, st->line, static_cast<uint32_t>(at - toks)) : nullptr;
+        site->prog = current ? compile(st, e, st->line, static_cast<uint32_t>(at - toks)) : nullptr;
         if (!site->prog) {
             site->refused = true;
             return -1;
