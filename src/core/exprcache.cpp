@@ -9,6 +9,7 @@
 #include "keywords.h"
 #include "lexer_internal.h"
 #include "linecache.h"
+#include "textscan.h"
 #include "tokenizer.h"
 #include "value.h"
 #include <algorithm>
@@ -21,15 +22,17 @@ namespace {
 
 constexpr int kMaxStack = 16;   // cells on the stack at once
 constexpr int kMaxDepth = 32;   // nesting of parentheses and unary operators
+constexpr int kMaxJoin = 8;     // operands of one P_CAT
 
-enum : uint8_t { P_INT, P_INT64, P_STR, P_CONST, P_VAR, P_BIN, P_UN, P_CALL };
+enum : uint8_t { P_INT, P_INT64, P_STR, P_CONST, P_VAR, P_BIN, P_UN, P_CALL, P_CAT };
 
 struct Op {
     uint8_t  kind;
-    uint8_t  lend;   // P_VAR: a whole argument of a built-in that only reads it (LentArgs)
+    uint8_t  lend;   // P_VAR: a whole operand of a join or argument of a built-in that only
+                     // reads it; P_STR: a whole operand of a join (no heap copy)
     uint16_t slot;   // P_VAR: where the name was last found
     uint32_t a;      // P_STR, P_VAR, P_CALL: text offset; P_CONST, P_BIN, P_UN: token code
-    uint32_t len;    // P_STR: text length; P_CALL: the number of arguments
+    uint32_t len;    // P_STR: text length; P_CALL, P_CAT: the number of operands
     uint32_t id;     // P_CALL: the function's token id
     int64_t  v;      // P_INT, P_INT64; P_CALL: the argument type word
 };
@@ -139,7 +142,7 @@ private:
         p_->ops.push_back(Op{kind, 0, slot, a, len, id, v});
         if (kind <= P_VAR) sp_++;
         else if (kind == P_BIN) sp_--;
-        else if (kind == P_CALL) sp_ += 1 - static_cast<int>(len);
+        else if (kind == P_CALL || kind == P_CAT) sp_ += 1 - static_cast<int>(len);
         if (sp_ > kMaxStack) ok_ = false;
     }
 
@@ -150,16 +153,63 @@ private:
         return at;
     }
 
+    // Binary operators of `level` and above, left to right. A run of ":"
+    // becomes one join of all its operands (P_CAT): everything before the
+    // run in this loop is one value already, whose operations start at `first`.
     bool expr(int level, int depth) {
+        const size_t first = p_->ops.size();
         if (!unary(depth)) return false;
+        size_t join[kMaxJoin + 1];   // where each operand of the run starts
+        int joined = 0;
+        auto flush = [&]() {
+            if (joined > 1) {
+                join[joined] = p_->ops.size();
+                mark_lent(join, joined);
+                mark_literals(join, joined);
+                emit(P_CAT, 0, 0, SLOT_NONE, static_cast<uint32_t>(joined));
+            }
+            joined = 0;
+            return ok_;
+        };
         for (;;) {
-            if (!cur_ || cur_->kind != TK_KEYWORD) return true;
+            if (!cur_ || cur_->kind != TK_KEYWORD) return flush();
             const int opLevel = op_binary_level(cur_->code);
-            if (opLevel < level || opLevel == 0) return true;
+            if (opLevel < level || opLevel == 0) return flush();
             const uint32_t op = cur_->code;
+            if (op == KW_OP_CONCAT) {
+                if (joined == kMaxJoin && !flush()) return false;
+                if (joined == 0) join[joined++] = first;
+                join[joined++] = p_->ops.size();
+                if (!advance() || !expr(opLevel + 1, depth + 1)) return false;
+                continue;
+            }
+            if (!flush()) return false;
             if (!advance() || !expr(opLevel + 1, depth + 1)) return false;
             emit(P_BIN, op);
             if (!ok_) return false;
+        }
+    }
+
+    // Operands whose operations start at starts[0..n-1] (starts[n]: the end)
+    // feed an operation that only reads them: a lone variable among them is
+    // lent when no call runs between its read and that operation (a call
+    // could change it).
+    void mark_lent(const size_t* starts, int n) {
+        size_t lastCall = 0;
+        for (size_t i = starts[0]; i < p_->ops.size(); ++i)
+            if (p_->ops[i].kind == P_CALL) lastCall = i + 1;
+        for (int k = 0; k < n; ++k) {
+            Op& o = p_->ops[starts[k]];
+            if (starts[k + 1] - starts[k] == 1 && o.kind == P_VAR && starts[k] >= lastCall) o.lend = 1;
+        }
+    }
+
+    // A text constant that is a whole operand of a join is read from the
+    // program's text, not copied to the heap.
+    void mark_literals(const size_t* starts, int n) {
+        for (int k = 0; k < n; ++k) {
+            Op& o = p_->ops[starts[k]];
+            if (starts[k + 1] - starts[k] == 1 && o.kind == P_STR) o.lend = 1;
         }
     }
 
@@ -238,17 +288,9 @@ private:
             }
         }
         if (n < req || n > req + opt) return ok_ = false;
-        if (builtin_reads_args(t->code)) {
-            // A lone variable is lent when no call runs between its read
-            // and this call (a call inside a later argument could change it).
+        if (n && builtin_reads_args(t->code)) {
             argStart[n] = p_->ops.size();
-            size_t lastCall = 0;
-            for (size_t i = n ? argStart[0] : 0; i < p_->ops.size(); ++i)
-                if (p_->ops[i].kind == P_CALL) lastCall = i + 1;
-            for (int k = 0; k < n; ++k) {
-                Op& o = p_->ops[argStart[k]];
-                if (argStart[k + 1] - argStart[k] == 1 && o.kind == P_VAR && argStart[k] >= lastCall) o.lend = 1;
-            }
+            mark_lent(argStart, n);
         }
         emit(P_CALL, name, static_cast<int64_t>(types), SLOT_NONE, static_cast<uint32_t>(n), t->code);
         p_->hasCall = true;
@@ -289,12 +331,15 @@ inline void drop(State* st, Cell* c) {
     cell_init(c, 0);
 }
 
-// Counts a run in progress (see ExprProgram::active).
+// Counts a run in progress of a program with calls (see ExprProgram::active);
+// a program without calls cannot run again before its run ends.
 class RunGuard {
 public:
-    explicit RunGuard(ExprProgram* p) : p_(p) { p_->active++; }
+    explicit RunGuard(ExprProgram* p) : p_(p->hasCall ? p : nullptr) {
+        if (p_) p_->active++;
+    }
     ~RunGuard() {
-        if (--p_->active == 0 && p_->orphaned) delete p_;
+        if (p_ && --p_->active == 0 && p_->orphaned) delete p_;
     }
     RunGuard(const RunGuard&) = delete;
     RunGuard& operator=(const RunGuard&) = delete;
@@ -302,6 +347,129 @@ public:
 private:
     ExprProgram* p_;
 };
+
+// Whether the user-defined function a call names (when it names one) is
+// still the one read when the line was compiled.
+bool udf_still(State* st, const Op& o) {
+    if (o.id < UDFSTART) return true;
+    const uint32_t index = o.id - UDFSTART;
+    const UdfRecord* u = index < st->udfCount ? udf_record(st, index) : nullptr;
+    return u && u->params == static_cast<int>(o.len);
+}
+
+// A call: its arguments are the cells at `at` (bit k of `lent`: at[k] is
+// lent); they are released and `at` receives the result. Kept out of the
+// runner, whose frame stays small for the programs without calls.
+__attribute__((noinline)) bool call_op(State* st, const Op& o, const char* text, Cell* at, uint32_t lent) {
+    const int n = static_cast<int>(o.len);
+    Cell args[MAX_CALL_ARGS + 1];
+    LentArgs lending;
+    for (int k = 1; k <= n; k++) {
+        args[k] = at[k - 1];
+        if (lent & (1u << (k - 1))) {
+            lending.mask |= 1u << k;
+            lending.handle[k] = args[k].str;
+        }
+    }
+    return call_invoke(st, text + o.a, o.id, at, args, n, false, static_cast<uint64_t>(o.v),
+                       lending.mask ? &lending : nullptr);
+}
+
+// A text constant pushed for a join: a STRING cell without a handle whose
+// text stays in the program (`reserved0`: its address, `i`: its length).
+void push_literal(Cell* c, const char* text, uint32_t len) {
+    cell_init(c, 0);
+    c->type = TW_STRING;
+    c->reserved0 = reinterpret_cast<uint64_t>(text);
+    c->i = static_cast<int32_t>(len);
+}
+
+// A join of n operands into at[0], as the ":" operator makes it from left to
+// right (bit k of `lent`: at[k] is lent; of `lit`: at[k] is a text constant
+// from push_literal). Plain ANSI texts and integers are joined in one
+// allocation; anything else goes pair by pair through the operator. The
+// operands are released; false with the error set.
+bool cat_op(State* st, Cell* at, int n, uint32_t lent, uint32_t lit) {
+    struct Piece {
+        const char* p;
+        size_t len;
+    };
+    Piece piece[kMaxJoin];
+    char digits[kMaxJoin][24];
+    bool plain = true;
+    size_t total = 0;
+    for (int k = 0; k < n && plain; ++k) {
+        const Cell& c = at[k];
+        if (lit & (1u << k)) {
+            piece[k].p = reinterpret_cast<const char*>(c.reserved0);
+            piece[k].len = static_cast<uint32_t>(c.i);
+            total += piece[k].len;
+        } else if (c.type == TW_STRING) {
+            piece[k].p = c.str ? heap_ptr(st, c.str) : "";
+            piece[k].len = text_len(piece[k].p);
+            total += piece[k].len;
+        } else if (c.type == TW_INT || c.type == TW_INT64) {
+            piece[k].len = static_cast<size_t>(int64_text(c.type == TW_INT ? c.i : c.i64, digits[k]));
+            piece[k].p = digits[k];
+            total += piece[k].len;
+        } else {
+            plain = false;
+        }
+    }
+    uint64_t h = 0;
+    if (plain) {
+        // The heap grows in place: the pieces stay where they are.
+        if ((h = VMalloc(st, total + 1)) != 0) {
+            char* out = heap_ptr(st, h);
+            for (int k = 0; k < n; ++k) {
+                text_copy(out, piece[k].p, piece[k].len);
+                out += piece[k].len;
+            }
+            *out = 0;
+        } else {
+            st->err = 3096;
+        }
+    } else {
+        // The operator releases its operands: lent ones and constants get
+        // copies first.
+        for (int k = 0; k < n; ++k) {
+            if (lit & (1u << k)) {
+                const char* text = reinterpret_cast<const char*>(at[k].reserved0);
+                const uint32_t len = static_cast<uint32_t>(at[k].i);
+                cell_init(&at[k], 0);
+                if (!cell_set_str(st, &at[k], text, len)) break;
+                lit &= ~(1u << k);
+                continue;
+            }
+            if (!(lent & (1u << k))) continue;
+            const char* text = heap_ptr(st, at[k].str);
+            const uint64_t copy = heap_strdup(st, text, text_len(text));
+            if (!copy) {
+                st->err = 3096;
+                break;
+            }
+            at[k].str = copy;
+            lent &= ~(1u << k);
+        }
+        if (!st->err) {
+            int k = 1;
+            while (k < n && apply_binary(st, KW_OP_CONCAT, &at[0], &at[k])) ++k;
+            if (k == n) return true;
+            // apply_binary released at[0] and at[k].
+            for (int j = k + 1; j < n; ++j) drop(st, &at[j]);
+            if (!st->err) st->err = 3056;
+            return false;
+        }
+    }
+    for (int k = 0; k < n; ++k) {
+        if ((lent | lit) & (1u << k)) cell_init(&at[k], 0);   // the variable or program keeps its text
+        drop(st, &at[k]);
+    }
+    if (!h) return false;
+    at[0].type = TW_STRING;
+    at[0].str = h;
+    return true;
+}
 
 // Runs the program. -1: it stopped before any effect (the state is as it was
 // on entry); 1: done, `result` set, the token after the expression current
@@ -326,15 +494,16 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
     Cell stack[kMaxStack];
     int sp = 0;
     uint32_t lentMask = 0;   // bit i: stack[i] shares a variable's string
+    uint32_t litMask = 0;    // bit i: stack[i] is a text constant for a join (push_literal)
     bool called = false;     // a call has run: no way back to the ordinary path
     const size_t detailLen = st->detail ? strlen(st->detail) : 0;
     auto discard = [&]() {
         while (sp > 0) {
             --sp;
-            if (lentMask & (1u << sp)) cell_init(&stack[sp], 0);   // the variable keeps its string
+            if ((lentMask | litMask) & (1u << sp)) cell_init(&stack[sp], 0);   // the variable keeps its string
             drop(st, &stack[sp]);
         }
-        lentMask = 0;
+        lentMask = litMask = 0;
     };
     auto back_out = [&]() {
         discard();
@@ -360,8 +529,13 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
             sp++;
             break;
         case P_STR:
-            cell_init(c, 0);
-            if (!cell_set_str(st, c, text + o.a, o.len)) return back_out();
+            if (o.lend) {
+                push_literal(c, text + o.a, o.len);
+                litMask |= 1u << sp;
+            } else {
+                cell_init(c, 0);
+                if (!cell_set_str(st, c, text + o.a, o.len)) return back_out();
+            }
             sp++;
             break;
         case P_CONST:
@@ -431,32 +605,30 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
                 return back_out();
             }
             break;
+        case P_CAT: {
+            const int n = static_cast<int>(o.len);
+            sp -= n;
+            const uint32_t lentOps = (lentMask >> sp) & ((1u << n) - 1);
+            const uint32_t litOps = (litMask >> sp) & ((1u << n) - 1);
+            lentMask &= (1u << sp) - 1;
+            litMask &= (1u << sp) - 1;
+            if (!cat_op(st, &stack[sp], n, lentOps, litOps)) return back_out();
+            sp++;
+            break;
+        }
         case P_CALL: {
             const int n = static_cast<int>(o.len);
-            if (o.id >= UDFSTART) {   // the function read when the line was compiled
-                const uint32_t index = o.id - UDFSTART;
-                const UdfRecord* u = index < st->udfCount ? udf_record(st, index) : nullptr;
-                if (!u || u->params != n) {
-                    if (!called) return back_out();
-                    discard();
-                    st->err = 3046;
-                    return 0;
-                }
+            if (!udf_still(st, o)) {
+                if (!called) return back_out();
+                discard();
+                st->err = 3046;
+                return 0;
             }
-            Cell args[MAX_CALL_ARGS + 1];
-            LentArgs lent;
             sp -= n;
-            for (int k = 1; k <= n; k++) {
-                args[k] = stack[sp + k - 1];
-                if (lentMask & (1u << (sp + k - 1))) {
-                    lent.mask |= 1u << k;
-                    lent.handle[k] = args[k].str;
-                }
-            }
+            const uint32_t lentArgs = (lentMask >> sp) & ((1u << n) - 1);
             lentMask &= (1u << sp) - 1;
             called = true;
-            if (!call_invoke(st, text + o.a, o.id, &stack[sp], args, n, false, static_cast<uint64_t>(o.v),
-                             lent.mask ? &lent : nullptr)) {
+            if (!call_op(st, o, text, &stack[sp], lentArgs)) {
                 discard();
                 if (!st->err) st->err = 3054;
                 return 0;
