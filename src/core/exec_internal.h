@@ -30,6 +30,11 @@ int do_case(State* st, StmtCtx* cx, int offset);
 // for a match without reading the line (see line_case_literal). -2: the line
 // runs the ordinary way.
 int case_quick(State* st, ::LineEntry* e);
+// A literal Case line known to match the value of the Switch that just ran:
+// its effect, applied without the line being read, when the line would do
+// nothing else (nothing watches lines, no error is pending). False: nothing
+// changed, the line runs.
+bool case_known(State* st, ::LineEntry* e);
 int do_endswitch(State* st, StmtCtx* cx, int offset);
 int do_break(State* st, StmtCtx* cx, int offset);
 int do_continue(State* st, StmtCtx* cx, int offset);

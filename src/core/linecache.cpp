@@ -183,6 +183,8 @@ void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* next
 }
 
 bool line_plain(const LineEntry* e) { return e->plain; }
+uint32_t line_next_pos(const LineEntry* e) { return e->nextPos; }
+bool line_cut(const LineEntry* e) { return e->tooLong; }
 
 bool line_skip_target(const LineEntry* e, uint16_t kind, uint8_t status, uint32_t* target, uint32_t* extra) {
     if (!e) return false;

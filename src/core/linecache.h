@@ -69,6 +69,9 @@ void line_fetch(const LineEntry* e, char* out, uint32_t* textPos, uint32_t* next
 // percent substitution may rewrite).
 inline bool line_text_plain(const char* text) { return text[0] != '#' && !strchr(text, '%'); }
 bool line_plain(const LineEntry* e);
+// Where the line after it starts, and whether the reader cut the line.
+uint32_t line_next_pos(const LineEntry* e);
+bool line_cut(const LineEntry* e);
 
 // The jump marker at `offset` of the line, as judged before: -1 not judged
 // yet, 0 ordinary text, 1 a marker (gosub, target filled). A line's text

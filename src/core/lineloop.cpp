@@ -445,7 +445,18 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
         *pos = st->nextPos;
         if (r == 1) {
             const uint32_t match = cases.after_line(st, whole ? entry : nullptr, linePos, lastDepth, quickCase);
-            if (match) *pos = match;
+            if (match) {
+                *pos = match;
+                // The Case line matched before and would only say so again:
+                // the loop applies it and goes on after it. Nothing of the
+                // skip walk is lost: after a line that ran no run is open,
+                // and the Case line would open none that lasts.
+                LineEntry* known = line_next(lines, entry, match);
+                if (known && ex::case_known(st, known)) {
+                    entry = known;
+                    *pos = line_next_pos(known);
+                }
+            }
         }
         if (r != -1) {   // after Return the result cell carries the returned value
             cell_release(st, result, CM_VARBOUND);

@@ -641,6 +641,21 @@ int case_quick(State* st, LineEntry* e) {
     return 1;
 }
 
+bool case_known(State* st, LineEntry* e) {
+    if (st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE) || st->err || st->pendingLineTooLong ||
+        st->pendingErr || !line_plain(e) || line_cut(e))
+        return false;
+    StructEntry* top = struct_top(st);
+    int32_t v;
+    if (!top || top->kind != SK_SWITCH || top->status != SS_LOOKING || line_case_literal(st, e, &v) != 1 ||
+        v != static_cast<int32_t>((top->resume << 16) | top->var))
+        return false;
+    st->pendingIf = -1;
+    st->traceWhy = 0;
+    case_decide(st, top, v);
+    return true;
+}
+
 int do_endswitch(State* st, StmtCtx*, int) {
     if (!top_of(st, SK_SWITCH, SK_SWITCH, 3357)) return 0;
     pop_loop(st);
