@@ -354,6 +354,28 @@ bool to_clause_position(State* st, StmtCtx* cx, int offset, uint32_t* pos) {
     return true;
 }
 
+// The To pass of the common loop: no By clause, a plain 32-bit integer
+// variable below the largest one and an integer limit, while no trace shows
+// the value. Does what the general pass below does (the variable assigned
+// its next value, compared with the limit) without copying the variable into
+// cells; false when the loop is not of this kind (nothing done).
+bool count_by_one(State* st, uint16_t slot, const Cell& limit, bool fromNext) {
+    if (!at_end(st) || st->traceOn || limit.type != TW_INT) return false;
+    VarSlot* s = var_slot(st, slot);
+    const Cell* c = s ? reinterpret_cast<const Cell*>(s->cell) : nullptr;
+    if (!c || c->type != TW_INT || c->i == INT32_MAX) return false;
+    int32_t v = c->i;
+    if (fromNext) {
+        Cell next;
+        cell_init(&next, ++v);
+        if (!var_assign(st, slot, &next)) return false;
+    }
+    const bool again = limit.i >= v;
+    struct_top(st)->status = again ? SS_EXEC : SS_LOOKING;
+    trace(st, TE_FOR, again);
+    return true;
+}
+
 // The To pass: evaluates the limit and the step, increments the variable
 // when coming from Next, and decides whether the body runs again.
 int to_pass(State* st, bool fromNext) {
@@ -366,6 +388,7 @@ int to_pass(State* st, bool fromNext) {
         cell_release(st, &limit, CM_VARBOUND);
         return fail(st, 3361);
     }
+    if (count_by_one(st, slot, limit, fromNext)) return 1;
     if (!var_read(st, slot, &var) || !to_number(st, &var)) {
         cell_release(st, &limit, CM_BARE);
         cell_release(st, &var, CM_VARBOUND);
