@@ -35,6 +35,11 @@ int case_quick(State* st, ::LineEntry* e);
 // nothing else (nothing watches lines, no error is pending). False: nothing
 // changed, the line runs.
 bool case_known(State* st, ::LineEntry* e);
+// A Break just ended the case of a Switch and the lines after it are known
+// to be passed over up to the EndSwitch (or EndSelect) line `e`: that line's
+// effect, applied without the line being read, under the conditions of
+// case_known. False: nothing changed.
+bool end_switch_known(State* st, ::LineEntry* e);
 int do_endswitch(State* st, StmtCtx* cx, int offset);
 int do_break(State* st, StmtCtx* cx, int offset);
 int do_continue(State* st, StmtCtx* cx, int offset);

@@ -389,7 +389,7 @@ void push_literal(Cell* c, const char* text, uint32_t len) {
 // from push_literal). Plain ANSI texts and integers are joined in one
 // allocation; anything else goes pair by pair through the operator. The
 // operands are released; false with the error set.
-bool cat_op(State* st, Cell* at, int n, uint32_t lent, uint32_t lit) {
+__attribute__((noinline)) bool cat_op(State* st, Cell* at, int n, uint32_t lent, uint32_t lit) {
     struct Piece {
         const char* p;
         size_t len;
@@ -469,6 +469,49 @@ bool cat_op(State* st, Cell* at, int n, uint32_t lent, uint32_t lit) {
     at[0].type = TW_STRING;
     at[0].str = h;
     return true;
+}
+
+// Whether an assigned value may be moved into its variable: arrays,
+// automation values and object temporaries are always copied.
+inline bool movable(const Cell& v) { return !(v.type & (TW_ARRAY | TW_VARIANT | TW_COMTEMP)); }
+
+// The assignment of a program's value to its variable (slot `target`, or
+// none when a call dropped it), as the evaluator's assignment does it: a
+// compound operator applied to the current value first. `value` is used up;
+// 1 with `result` set (INT 0 when the value was moved), or 0 with the error.
+__attribute__((noinline)) int assign(State* st, const ExprProgram* p, const char* text, uint16_t target, Cell* value,
+                                     Cell* result, bool valueUnused) {
+    VarRef ref;
+    ref.level = st->level;
+    ref.slot = target;
+    const size_t n = strnlen(text + p->target, sizeof ref.name - 1);
+    memcpy(ref.name, text + p->target, n);
+    ref.name[n] = 0;
+    ref.nsubs = 0;
+    ref.mapKey = false;
+    if (p->base) {
+        Cell current;
+        if (!ref_fetch(st, &ref, &current)) {
+            drop(st, value);
+            return 0;
+        }
+        if (!apply_binary(st, p->base, &current, value)) return 0;
+        *value = current;
+    }
+    if (valueUnused && !st->traceOn && target != SLOT_NONE && movable(*value)) {
+        if (!var_assign_move(st, target, value)) {
+            drop(st, value);
+            return 0;
+        }
+        cell_init(result, 0);
+        return 1;
+    }
+    if (!ref_store(st, &ref, value)) {
+        drop(st, value);
+        return 0;
+    }
+    *result = *value;
+    return 1;
 }
 
 // Runs the program. -1: it stopped before any effect (the state is as it was
@@ -638,20 +681,13 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
         }
         }
     }
-    VarRef ref;
+    uint16_t target = SLOT_NONE;
     if (p->assign) {
         // The ordinary path found (or created) the variable when it read its
         // name; a call may have dropped it since, and storing makes it again.
-        const uint16_t slot = var_lookup_hint(st, text + p->target, p->targetSlot);
-        if (slot == SLOT_NONE && !called) return back_out();
-        if (slot != SLOT_NONE) p->targetSlot = slot;
-        ref.level = st->level;
-        ref.slot = slot;
-        const size_t n = strnlen(text + p->target, sizeof ref.name - 1);
-        memcpy(ref.name, text + p->target, n);
-        ref.name[n] = 0;
-        ref.nsubs = 0;
-        ref.mapKey = false;
+        target = var_lookup_hint(st, text + p->target, p->targetSlot);
+        if (target == SLOT_NONE && !called) return back_out();
+        if (target != SLOT_NONE) p->targetSlot = target;
     }
     Cell& value = stack[0];   // the program leaves one cell
     const bool lent = lentMask & 1;
@@ -668,34 +704,21 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
         if (!st->err) st->err = 3054;
         return 0;
     }
-    if (p->assign) {   // as the evaluator's assignment does it
-        if (p->base) {
-            Cell current;
-            if (!ref_fetch(st, &ref, &current)) {
-                drop(st, &value);
-                return 0;
-            }
-            if (!apply_binary(st, p->base, &current, &value)) return 0;
-            value = current;
-        }
-        if (valueUnused && !st->traceOn && ref.slot != SLOT_NONE &&
-            !(value.type & (TW_ARRAY | TW_VARIANT | TW_COMTEMP))) {
-            // Nobody reads the statement's value: its strings go to the
-            // variable instead of being copied there and freed here.
-            if (!var_assign_move(st, ref.slot, &value)) {
-                drop(st, &value);
-                return 0;
-            }
-            cell_init(result, 0);
-            return 1;
-        }
-        if (!ref_store(st, &ref, &value)) {
+    if (!p->assign) {
+        *result = value;
+        return lent ? 2 : 1;
+    }
+    if (!p->base && valueUnused && !st->traceOn && target != SLOT_NONE && movable(value)) {
+        // Nobody reads the statement's value: its strings go to the variable
+        // instead of being copied there and freed here.
+        if (!var_assign_move(st, target, &value)) {
             drop(st, &value);
             return 0;
         }
+        cell_init(result, 0);
+        return 1;
     }
-    *result = value;
-    return lent ? 2 : 1;
+    return assign(st, p, text, target, &value, result, valueUnused);
 }
 
 }  // namespace

@@ -199,6 +199,9 @@ public:
         start_ = nullptr;
     }
 
+    // No run is open: the next line starts afresh.
+    bool idle() const { return !start_; }
+
     static bool observed(const State* st) {
         return st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE);
     }
@@ -455,6 +458,24 @@ int line_loop(State* st, Cell* result, HGLOBAL buf, uint32_t* pos, void* caller)
                 if (known && ex::case_known(st, known)) {
                     entry = known;
                     *pos = line_next_pos(known);
+                }
+            } else if (whole && st->traceEvent == TE_BREAK && st->traceOutcome && st->stackCount) {
+                // A Break that ended a case, the lines after it known to be
+                // passed over up to the EndSwitch: the loop applies that line
+                // and goes on after it (no skip run is open after a line
+                // that ran, and the jump and the EndSwitch open none).
+                const StructEntry& top = st->stack[st->stackCount - 1];
+                LineEntry* after = top.kind == SK_SWITCH && top.status == SS_BREAK && st->pendingIf == -1
+                                       ? line_next(lines, entry, *pos) : nullptr;
+                uint32_t target = 0, extra = 0;
+                if (after && skip.idle() && !SkipWalk::observed(st) &&
+                    line_skip_target(after, SK_SWITCH, SS_BREAK, &target, &extra) &&
+                    st->stackCount + extra < MAX_STRUCT - 1) {
+                    LineEntry* end = line_next(lines, after, target);
+                    if (end && ex::end_switch_known(st, end)) {
+                        entry = end;
+                        *pos = line_next_pos(end);
+                    }
                 }
             }
         }

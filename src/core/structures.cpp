@@ -679,6 +679,35 @@ bool case_known(State* st, LineEntry* e) {
     return true;
 }
 
+bool end_switch_known(State* st, LineEntry* e) {
+    uint32_t code;
+    if (st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE) || st->err || st->pendingLineTooLong ||
+        st->pendingErr || !line_plain(e) || line_cut(e) || !line_lone_keyword(st, e, &code) ||
+        (code != KW_ENDSWITCH && code != KW_ENDSELECT))
+        return false;
+    StructEntry* top = struct_top(st);
+    if (!top || top->kind != SK_SWITCH) return false;
+    // What reading the keyword leaves, as the line would read it.
+    uint32_t n;
+    const CachedToken* t = line_tokens(e, &n);
+    const char* word = line_token_text(e, t[0]);
+    const size_t len = strnlen(word, TOKEN_BUF - 1);
+    memcpy(st->token, word, len);
+    st->token[len] = 0;
+    st->prevDelim = st->delimType;
+    st->prevTok = st->tok;
+    st->delimType = TK_KEYWORD;
+    st->tok = code;
+    st->tokSlot = SLOT_NONE;
+    st->traceEvent = TE_VALUE;
+    st->traceOutcome = 1;
+    st->traceWhy = 0;
+    st->pendingIf = -1;
+    pop_loop(st);
+    trace(st, TE_END, true);
+    return true;
+}
+
 int do_endswitch(State* st, StmtCtx*, int) {
     if (!top_of(st, SK_SWITCH, SK_SWITCH, 3357)) return 0;
     pop_loop(st);
