@@ -8,6 +8,7 @@
 #include "exec.h"
 #include "heap.h"
 #include "keywords.h"
+#include "textscan.h"
 #include "value.h"
 #include <cstring>
 
@@ -36,13 +37,21 @@ int call_signature(State* st, uint32_t id, int* req, int* opt, uint64_t* types, 
     return 0;
 }
 
+bool own_text(State* st, Cell* c) {
+    const char* text = heap_ptr(st, c->str);
+    const uint64_t h = heap_strdup(st, text, text_len(text));
+    if (!h) {
+        st->err = 3096;
+        return false;
+    }
+    c->str = h;
+    return true;
+}
+
 bool unlend(State* st, Cell* args, LentArgs* lent, int k) {
     lent->mask &= ~(1u << k);
-    const char* text = heap_ptr(st, args[k].str);
-    const uint64_t h = heap_strdup(st, text, strlen(text));
-    args[k].str = h;
-    if (h) return true;
-    st->err = 3096;
+    if (own_text(st, &args[k])) return true;
+    args[k].str = 0;   // the variable keeps its string
     return false;
 }
 
@@ -66,12 +75,10 @@ namespace {
 // first: a lent cell is only left as it is where ANSI text is what the
 // argument takes.
 bool keep_lent(State* st, Cell* args, int n, uint64_t types, LentArgs* lent) {
-    bool wideCall = false;   // some text argument may be wide: text arguments become wide
-    for (int k = 1; k <= n; k++)
-        if (args[k].type & (TW_UNICODE | TW_VARIANT)) wideCall = true;
+    const bool wideCall = call_is_wide(args, n, types);
     for (int k = 1; k <= n; k++) {
         if (!(lent->mask & (1u << k))) continue;
-        const unsigned code = static_cast<unsigned>(types >> (4 * (k - 1))) & 15;
+        const int code = arg_code(types, k);
         const bool kept = code == AT_ANSI || code == AT_ANY || ((code == AT_STRW6 || code == AT_STRW8) && !wideCall);
         if (!kept && !unlend(st, args, lent, k)) return false;
     }

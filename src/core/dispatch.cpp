@@ -15,13 +15,11 @@
 ComArgConversion g_comArgConversion = nullptr;
 ExtenderCall     g_extenderCall = nullptr;
 
-namespace {
-
-constexpr int MAX_ARGS = 16;
-
 int arg_code(uint64_t typeWord, int k) {   // k is 1-based
-    return k > MAX_ARGS ? static_cast<int>(AT_ANY) : static_cast<int>((typeWord >> (4 * (k - 1))) & 15);
+    return k > MAX_CALL_ARGS ? static_cast<int>(AT_ANY) : static_cast<int>((typeWord >> (4 * (k - 1))) & 15);
 }
+
+namespace {
 
 bool holds_wide(const Cell& c) {
     if (c.type & TW_UNICODE) return true;
@@ -140,6 +138,18 @@ bool convert_arg(State* st, Cell* c, int code, int k, bool wideMode) {
     }
 }
 
+}  // namespace
+
+bool call_is_wide(const Cell* args, int nargs, uint64_t typeWord) {
+    for (int k = 1; k <= nargs; ++k) {
+        const int code = arg_code(typeWord, k);
+        if ((code == AT_STRW6 || code == AT_STRW8) && holds_wide(args[k])) return true;
+    }
+    return false;
+}
+
+namespace {
+
 void not_available(State* st, const char* what) {
     char text[160];
     snprintf(text, sizeof text, "%s is not available in this version", what);
@@ -205,13 +215,7 @@ int dispatch(State* st, const char* name, uint32_t id, Cell* result, Cell* args,
     cell_init(result, 0);
     bool wide = false;
     if (!noConvert && !(id >= UDFSTART && id <= 4998)) {
-        for (int k = 1; k <= nargs; ++k) {
-            int code = arg_code(typeWord, k);
-            if ((code == AT_STRW6 || code == AT_STRW8) && holds_wide(args[k])) {
-                wide = true;
-                break;
-            }
-        }
+        wide = call_is_wide(args, nargs, typeWord);
         for (int k = 1; k <= nargs; ++k)
             if (!convert_arg(st, &args[k], arg_code(typeWord, k), k, wide)) return st->err;
     }

@@ -6,6 +6,11 @@
 // args[1..nargs] are the argument cells (args[0] unused). Returns 0 or the error number.
 int dispatch(State* st, const char* name, uint32_t id, Cell* result, Cell* args, bool noConvert,
              int nargs, uint64_t typeWord);
+// The type code of argument k (1-based) in a type word (AT_ANY beyond 16).
+int arg_code(uint64_t typeWord, int k);
+// Whether a call's text arguments go in their wide form: some argument of
+// code AT_STRW6 or AT_STRW8 holds wide text.
+bool call_is_wide(const Cell* args, int nargs, uint64_t typeWord);
 // Functions whose argument is a variable NAME (keyword class 6: Drop, IsDefined,
 // VarType, ObjectTypeGet, PtrGlobal, PtrGlobalDefine, PtrGlobalTest,
 // PtrPersistent, ?makepointer) are called by the evaluator with noConvert set

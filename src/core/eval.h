@@ -183,6 +183,9 @@ struct LentArgs {
     uint32_t mask = 0;                     // bit k: args[k] is lent
     uint64_t handle[MAX_CALL_ARGS + 1];    // the variable's handle it shares
 };
+// Gives a STRING cell sharing someone else's handle a copy of its own; 3096
+// (the cell unchanged) when there is no memory.
+bool own_text(State* st, Cell* c);
 // Gives lent argument k a string of its own; 3096 when there is no memory.
 bool unlend(State* st, Cell* args, LentArgs* lent, int k);
 bool unlend_all(State* st, Cell* args, LentArgs* lent);

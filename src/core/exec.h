@@ -88,6 +88,11 @@ void stmt_skip(State* st, const char* text);
 
 // ---- structure stack (structures.cpp) ----
 // Whether the innermost structure passes over its lines.
+// Whether something watches every line (the trace, the debug echo, a host
+// notified per line): the line loop's shortcuts are off then.
+inline bool lines_watched(const State* st) {
+    return st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE);
+}
 inline bool is_skipping(const State* st) {
     const uint32_t n = st->stackCount;
     return n && st->stack[n - 1].status != SS_EXEC;

@@ -442,13 +442,7 @@ __attribute__((noinline)) bool cat_op(State* st, Cell* at, int n, uint32_t lent,
                 continue;
             }
             if (!(lent & (1u << k))) continue;
-            const char* text = heap_ptr(st, at[k].str);
-            const uint64_t copy = heap_strdup(st, text, text_len(text));
-            if (!copy) {
-                st->err = 3096;
-                break;
-            }
-            at[k].str = copy;
+            if (!own_text(st, &at[k])) break;
             lent &= ~(1u << k);
         }
         if (!st->err) {

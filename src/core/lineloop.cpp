@@ -202,9 +202,7 @@ public:
     // No run is open: the next line starts afresh.
     bool idle() const { return !start_; }
 
-    static bool observed(const State* st) {
-        return st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE);
-    }
+    static bool observed(const State* st) { return lines_watched(st); }
 
 private:
     LineEntry* start_ = nullptr;

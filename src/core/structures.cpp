@@ -664,10 +664,20 @@ int case_quick(State* st, LineEntry* e) {
     return 1;
 }
 
+namespace {
+
+// Whether the line loop may apply cached line `e` without reading it: nothing
+// watches lines, no error is pending, the line is neither rewritten by
+// substitution nor cut.
+bool line_applicable(const State* st, const LineEntry* e) {
+    return !lines_watched(st) && !st->err && !st->pendingLineTooLong && !st->pendingErr && line_plain(e) &&
+           !line_cut(e);
+}
+
+}  // namespace
+
 bool case_known(State* st, LineEntry* e) {
-    if (st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE) || st->err || st->pendingLineTooLong ||
-        st->pendingErr || !line_plain(e) || line_cut(e))
-        return false;
+    if (!line_applicable(st, e)) return false;
     StructEntry* top = struct_top(st);
     int32_t v;
     if (!top || top->kind != SK_SWITCH || top->status != SS_LOOKING || line_case_literal(st, e, &v) != 1 ||
@@ -681,9 +691,7 @@ bool case_known(State* st, LineEntry* e) {
 
 bool end_switch_known(State* st, LineEntry* e) {
     uint32_t code;
-    if (st->traceOn || st->debugOut || (st->hostNotify & HN_PERLINE) || st->err || st->pendingLineTooLong ||
-        st->pendingErr || !line_plain(e) || line_cut(e) || !line_lone_keyword(st, e, &code) ||
-        (code != KW_ENDSWITCH && code != KW_ENDSELECT))
+    if (!line_applicable(st, e) || !line_lone_keyword(st, e, &code) || (code != KW_ENDSWITCH && code != KW_ENDSELECT))
         return false;
     StructEntry* top = struct_top(st);
     if (!top || top->kind != SK_SWITCH) return false;
