@@ -184,7 +184,7 @@ bool level_expr(Parser& p, int level, Cell* out) {
             drop(st, out);
             return false;
         }
-        if (!apply_binary(st, op, out, &right)) return false;
+        if (!apply_binary_quick(op, out, &right) && !apply_binary(st, op, out, &right)) return false;
     }
 }
 

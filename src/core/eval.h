@@ -6,6 +6,8 @@
 // right after use.
 #pragma once
 #include "state.h"
+#include "keyword_ids.h"
+#include "value.h"
 #include <string>
 
 // ---------------------------------------------------------------------------
@@ -80,6 +82,37 @@ int set_decimals(State* st, int d);
 // compare_cells, ":" to concatenation; any binary or assignment-base operator
 // token (KW_OP_PLUS ... KW_MOD, KW_OP_CONCAT, comparisons) is accepted.
 bool apply_binary(State* st, uint32_t op, Cell* left, Cell* right);
+
+// apply_binary for the bulk of a script's arithmetic, two plain 32-bit
+// integers under + - * / mod or a comparison, without the call; false (nothing
+// changed) for anything else.
+inline bool apply_binary_quick(uint32_t op, Cell* left, Cell* right) {
+    if (left->type != TW_INT || right->type != TW_INT) return false;
+    const int32_t a = left->i, b = right->i;
+    const uint32_t ua = static_cast<uint32_t>(a), ub = static_cast<uint32_t>(b);
+    int32_t v;
+    switch (op) {   // integers wrap around
+    case KW_OP_PLUS:  v = static_cast<int32_t>(ua + ub); break;
+    case KW_OP_MINUS: v = static_cast<int32_t>(ua - ub); break;
+    case KW_OP_STAR:  v = static_cast<int32_t>(ua * ub); break;
+    case KW_OP_DIV:
+    case KW_MOD:      // a zero divisor is an error and -1 a special case: the full path has both
+        if (b == 0 || b == -1) return false;
+        v = op == KW_OP_DIV ? a / b : a % b;
+        break;
+    case KW_OP_EQ:    v = a == b; break;
+    case KW_OP_NE:
+    case KW_OP_NE2:   v = a != b; break;
+    case KW_OP_LT:    v = a < b; break;
+    case KW_OP_LE:    v = a <= b; break;
+    case KW_OP_GT:    v = a > b; break;
+    case KW_OP_GE:    v = a >= b; break;
+    default: return false;
+    }
+    cell_init(left, v);
+    cell_init(right, 0);
+    return true;
+}
 
 // Compares by the mode the two kinds select (integer, 64-bit, float, long
 // text, locale-aware text; nocase uses the case-insensitive comparison) and

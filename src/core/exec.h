@@ -34,6 +34,7 @@ struct UdfRecord {
     uint32_t length;
     int32_t  lineInfo;         // -1 initially
     uint32_t kind;             // 0 function, 1 subroutine or command
+    bool     distinctParams;   // no parameter name repeats: a call binds them without looking up
     char     name[31];
     char     paramNames[16][31];
     char     file[MAX_PATH];

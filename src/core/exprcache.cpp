@@ -627,7 +627,8 @@ int run(State* st, ExprProgram* p, Cell* result, bool assignAllowed, unsigned us
         }
         case P_BIN:
             // apply_binary owns both cells: on failure both are released.
-            if (!apply_binary(st, o.a, &stack[sp - 2], &stack[sp - 1])) {
+            if (!apply_binary_quick(o.a, &stack[sp - 2], &stack[sp - 1]) &&
+                !apply_binary(st, o.a, &stack[sp - 2], &stack[sp - 1])) {
                 cell_init(&stack[sp - 2], 0);
                 cell_init(&stack[sp - 1], 0);
                 sp -= 2;

@@ -226,10 +226,51 @@ const wchar_t* text_nth_z(const wchar_t* s, wchar_t c, size_t k, const wchar_t**
 }
 
 void text_copy_z(char* to, const char* from, size_t size) {
-    const char* end = text_find(from, size - 1, '\0');
-    const size_t n = end ? static_cast<size_t>(end - from) : size - 1;
+    // Most texts copied this way are short (a token, a line, a path): the
+    // first four blocks are tested here, the rest by the chunk scan.
+    const size_t limit = size - 1;
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(from);
+    const char* block = reinterpret_cast<const char*>(addr & ~uintptr_t{15});
+    const size_t skip = addr & 15;
+    size_t n = SIZE_MAX;
+    for (size_t base = 0; base < 64; base += 16) {
+        const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block + base));
+        unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+        if (base == 0) bits &= ~0u << skip;
+        if (bits) {
+            n = base + static_cast<size_t>(__builtin_ctz(bits)) - skip;
+            break;
+        }
+        if (base + 16 - skip >= limit) break;
+    }
+    if (n == SIZE_MAX && limit > 64 - skip) {
+        const char* end = text_find(from + (64 - skip), limit - (64 - skip), '\0');
+        n = end ? static_cast<size_t>(end - from) : limit;
+    }
+    if (n > limit) n = limit;
     text_copy(to, from, n);
     to[n] = 0;
+}
+
+bool text_equal_in(const char* a, const char* b, size_t size) {
+    size_t k = 0;
+    for (; k + 16 <= size; k += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+        const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(va, vb)));
+        const unsigned zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(va, _mm_setzero_si128())));
+        if (same != 0xFFFF || zero) {
+            // Equal when the texts end before their first difference.
+            const unsigned diff = same != 0xFFFF ? static_cast<unsigned>(__builtin_ctz(~same)) : 16;
+            const unsigned end = zero ? static_cast<unsigned>(__builtin_ctz(zero)) : 16;
+            return end < diff;
+        }
+    }
+    for (; k < size; ++k) {
+        if (a[k] != b[k]) return false;
+        if (!a[k]) return true;
+    }
+    return true;
 }
 
 void text_copy(void* dst, const void* src, size_t n) {

@@ -25,3 +25,6 @@ void text_copy(void* dst, const void* src, size_t n);
 // Copies the text at `from` up to its terminator, at most size - 1 bytes, into
 // `to` (size bytes) and terminates it there.
 void text_copy_z(char* to, const char* from, size_t size);
+// Whether the terminated texts a and b are equal, each in a buffer of at
+// least `size` bytes (whole 16-byte blocks inside it are read at once).
+bool text_equal_in(const char* a, const char* b, size_t size);

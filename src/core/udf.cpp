@@ -222,7 +222,12 @@ int udf_parse_header(State* st, const char* text, bool command, UdfRecord* out) 
     if (!read_name(p, command ? " \t;" : " \t(", out->name)) return -1;
     out->nameLen = static_cast<uint16_t>(strlen(out->name));
     if (udf_find(st, out->name) >= 0) return 1;   // redefinition: the first one stays
-    return (command ? command_params(p, out) : function_params(p, out)) ? 0 : -1;
+    if (!(command ? command_params(p, out) : function_params(p, out))) return -1;
+    out->distinctParams = true;
+    for (int i = 0; i < out->params; ++i)
+        for (int k = 0; k < i; ++k)
+            if (strcmp(out->paramNames[i], out->paramNames[k]) == 0) out->distinctParams = false;
+    return 0;
 }
 
 int udf_define(State* st, const char* line, int directive, uint32_t nextPos) {
@@ -330,7 +335,7 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
         }
     }
 
-    const bool sameText = strcmp(st->curFile, rec->file) == 0;
+    const bool sameText = text_equal_in(st->curFile, rec->file, sizeof rec->file);
     const bool fileChanged = !sameText && _stricmp(st->curFile, rec->file) != 0;
     if (!sameText) snprintf(st->curFile, sizeof st->curFile, "%s", rec->file);
     if (fileChanged && (st->hostNotify & HN_FILECHANGE)) host_notify(st, -5, st->curFile, 0);
@@ -348,8 +353,12 @@ int udf_call(State* st, uint32_t id, Cell* result, Cell* args, int nargs, Native
 
     int rc = 1;
     const int n = nargs < rec->params ? nargs : rec->params;
+    // A function's table was just entered: distinct parameters cannot exist
+    // in it yet, so each takes the next slot without a lookup.
+    const bool fresh = table && rec->distinctParams && st->varUsed == 1;
     for (int i = 0; i < n && rc; ++i) {
-        const uint16_t slot = var_create(st, rec->paramNames[i], TW_UNINIT);
+        const uint16_t slot = fresh ? var_create_new(st, rec->paramNames[i], TW_UNINIT)
+                                    : var_create(st, rec->paramNames[i], TW_UNINIT);
         if (slot == SLOT_NONE || !var_assign(st, slot, &args[i + 1])) rc = 0;
     }
     const bool bodyRuns = rc != 0;   // a parameter that could not be stored is the caller's error

@@ -55,7 +55,7 @@ bool lower_name(const char* name, char out[VARNAMESIZE + 1], size_t* len) {
 }
 
 void init_reserved_slot(VarSlot* s) {
-    memset(s, 0, sizeof *s);
+    zero_fill<sizeof *s>(s);
     Cell* c = slot_cell(s);
     c->i = -1;
     c->type = TW_UNINIT;
@@ -140,6 +140,37 @@ uint16_t lookup_lowered(State* st, const char* lname, size_t n) {
     return SLOT_NONE;
 }
 
+// A new slot named `name` (lower case, n characters): the last dropped slot
+// when `reuse` is set, else the next one. The count never reaches the slot
+// count, so 65535 stays free to mean "no slot".
+uint16_t make_slot(State* st, const char* name, size_t n, uint32_t type, bool reuse) {
+    if (!st->vars) {
+        st->err = 3097;
+        return SLOT_NONE;
+    }
+    uint16_t i = SLOT_NONE;
+    for (uint16_t k = st->varUsed; reuse && k-- > 1;) {
+        if (cell_of(st, k)->type == 0) {
+            i = k;
+            break;
+        }
+    }
+    if (i == SLOT_NONE) {
+        if (st->varUsed + 1u >= st->varSlots) {
+            st->err = 3097;
+            return SLOT_NONE;
+        }
+        i = st->varUsed++;
+    }
+    VarSlot* s = &st->vars[i];
+    zero_fill<sizeof *s>(s);
+    Cell* c = slot_cell(s);
+    c->i = -1;
+    c->type = type;
+    memcpy(s->name, name, n + 1);
+    return i;
+}
+
 }  // namespace
 
 uint16_t var_lookup(State* st, const char* name) {
@@ -206,33 +237,16 @@ uint16_t var_create(State* st, const char* lname, uint32_t type) {
     }
     uint16_t found = lookup_lowered(st, name, n);
     if (found != SLOT_NONE) return found;
-    if (!st->vars) {
-        st->err = 3097;
+    return make_slot(st, name, n, type, true);
+}
+
+uint16_t var_create_new(State* st, const char* lname, uint32_t type) {
+    const size_t n = strnlen(lname, VARNAMESIZE + 1);
+    if (n > VARNAMESIZE) {
+        st->err = 3055;
         return SLOT_NONE;
     }
-    // The last dropped slot is reused before the table grows. The count never
-    // reaches the slot count, so 65535 stays free to mean "no slot".
-    uint16_t i = SLOT_NONE;
-    for (uint16_t k = st->varUsed; k-- > 1;) {
-        if (cell_of(st, k)->type == 0) {
-            i = k;
-            break;
-        }
-    }
-    if (i == SLOT_NONE) {
-        if (st->varUsed + 1u >= st->varSlots) {
-            st->err = 3097;
-            return SLOT_NONE;
-        }
-        i = st->varUsed++;
-    }
-    VarSlot* s = &st->vars[i];
-    memset(s, 0, sizeof *s);
-    Cell* c = slot_cell(s);
-    c->i = -1;
-    c->type = type;
-    memcpy(s->name, name, n + 1);
-    return i;
+    return make_slot(st, lname, n, type, false);
 }
 
 VarSlot* var_slot(State* st, uint16_t index) {

@@ -123,4 +123,37 @@ TEST(TextScan, CopyExactBytes) {
             }
 }
 
+// Terminated copies at every alignment and length, cut at the buffer size;
+// and the buffer compare against strcmp around every block boundary.
+TEST(TextScan, CopyTerminatedAndCompareInBuffers) {
+    char src[256], dst[256];
+    for (size_t from = 0; from < 16; ++from)
+        for (size_t len = 0; len < 150; len += (len < 70 ? 1 : 7))
+            for (size_t size : {size_t{1}, size_t{16}, len, len + 1, size_t{200}}) {
+                if (!size || size > sizeof dst - 1) continue;
+                memset(src, 'q', sizeof src);
+                src[from + len] = 0;
+                memset(dst, 0xEE, sizeof dst);
+                text_copy_z(dst, src + from, size);
+                const size_t want = len < size - 1 ? len : size - 1;
+                ASSERT_EQ(strlen(dst), want) << "from " << from << " len " << len << " size " << size;
+                ASSERT_EQ(static_cast<unsigned char>(dst[want + 1]), 0xEE);
+            }
+    char a[MAX_PATH], b[MAX_PATH];
+    for (size_t len : {0, 1, 15, 16, 17, 40, 63, 64, 200, 258})
+        for (size_t at = 0; at <= len + 1 && at < MAX_PATH; ++at) {
+            memset(a, 'x', sizeof a);
+            memset(b, 'y', sizeof b);   // different after the terminator
+            memset(a, 'p', len);
+            memset(b, 'p', len);
+            a[len] = b[len] = 0;
+            EXPECT_TRUE(text_equal_in(a, b, MAX_PATH)) << len;
+            if (at < len) b[at] = 'Q';
+            else if (at == len && len + 1 < MAX_PATH) b[len] = 'p', b[len + 1] = 0;   // b longer
+            else continue;
+            EXPECT_FALSE(text_equal_in(a, b, MAX_PATH)) << len << " at " << at;
+            EXPECT_FALSE(text_equal_in(b, a, MAX_PATH)) << len << " at " << at;
+        }
+}
+
 }  // namespace
