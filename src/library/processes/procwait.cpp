@@ -23,13 +23,18 @@ Waited wait_handle(State* st, HANDLE h, uint64_t ms) {
         if (stop_requested(st)) return Waited::Stopped;
         const uint64_t left = time_left(ms, start);
         const DWORD slice = static_cast<DWORD>(std::min<uint64_t>(left, STOP_POLL_MS));
-        const DWORD r = MsgWaitForMultipleObjects(1, &h, FALSE, slice, QS_ALLINPUT);
+        DWORD r = MsgWaitForMultipleObjects(1, &h, FALSE, slice, QS_ALLINPUT);
+        const DWORD failure = r == WAIT_FAILED ? GetLastError() : 0;
+        // Under a loaded Wine the message-queue wait has been seen to fail
+        // once while the process handle was sound: that slice waits on the
+        // handle alone, and only a handle that cannot be waited on fails.
+        if (r == WAIT_FAILED) r = WaitForSingleObject(h, slice);
         if (r == WAIT_OBJECT_0) return Waited::Signaled;
         if (r == WAIT_OBJECT_0 + 1) {
             pump_messages(st);
             if (!wait_interruptible(st, kPauseAfterInputMs)) return Waited::Stopped;
         } else if (r != WAIT_TIMEOUT) {
-            platform_error(st, "MsgWaitForMultipleObjects", GetLastError());
+            platform_error(st, "MsgWaitForMultipleObjects", failure ? failure : GetLastError());
             return Waited::Failed;
         }
         if (left == 0) return WaitForSingleObject(h, 0) == WAIT_OBJECT_0 ? Waited::Signaled : Waited::TimedOut;
