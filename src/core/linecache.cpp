@@ -229,10 +229,12 @@ void line_marker_judged(LineEntry* e, uint32_t offset, bool genuine, bool gosub,
 }
 
 int line_case_literal(const State* st, LineEntry* e, int32_t* value) {
-    if (e->caseLiteral < 0 && same_epoch(st, e) && !e->toks.empty()) {
-        const std::vector<CachedToken>& v = e->toks;
-        bool yes = v.size() == 2 && v[0].start == 0 && v[0].kind == TK_KEYWORD && v[0].code == KW_CASE &&
-                   v[1].kind == TK_INTEGER;
+    const std::vector<CachedToken>& v = e->toks;
+    const bool isCase = !v.empty() && v[0].start == 0 && v[0].kind == TK_KEYWORD && v[0].code == KW_CASE;
+    // A Case line passed over after a Break has only its keyword recorded:
+    // it is judged once its value has been read as well.
+    if (e->caseLiteral < 0 && same_epoch(st, e) && !v.empty() && (!isCase || v.size() >= 2)) {
+        bool yes = isCase && v.size() == 2 && v[1].kind == TK_INTEGER;
         int64_t n = 0;
         bool is64 = false;
         if (yes) yes = text_is_integer(e->arena.data() + v[1].textOff, true, &n, &is64) && !is64;
