@@ -29,18 +29,6 @@ protected:
         err_detail_free(st);
         StateFixture::TearDown();
     }
-    // Bytes of the string heap in use (walks the blocks up to the end marker).
-    uint64_t UsedBytes() const {
-        uint64_t used = 0;
-        for (uint64_t off = 80; off < st->heapEnd;) {
-            uint64_t size;
-            memcpy(&size, st->heapBase + off + 8, 8);
-            if (memcmp(st->heapBase + off, "5678", 4) == 0) used += size;
-            if (size == 0) break;
-            off += size;
-        }
-        return used;
-    }
     // Evaluates a line that must succeed and end there.
     void Ok(const char* expr) {
         Cell c;
@@ -144,7 +132,7 @@ TEST_F(Eval, LinesNeverCrashOrLeak) {
         "Max", "undefinedname", "mod=", "1e-300",
     };
     const int nv = sizeof vocab / sizeof vocab[0];
-    const uint64_t before = UsedBytes();
+    const uint64_t before = heap_bytes_in_use(st);
     uint32_t seed = 12345;
     auto rnd = [&](int n) {
         seed = seed * 1103515245u + 12345u;
@@ -175,7 +163,7 @@ TEST_F(Eval, LinesNeverCrashOrLeak) {
     }
     EXPECT_GT(ok, 100);
     EXPECT_GT(failed, 100);
-    EXPECT_EQ(UsedBytes(), before);
+    EXPECT_EQ(heap_bytes_in_use(st), before);
     char why[200];
     EXPECT_TRUE(heap_check(st, why, sizeof why)) << why;
 

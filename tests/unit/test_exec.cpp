@@ -14,35 +14,8 @@
 
 namespace {
 
-// Numbers of the error reports.
-int capture(void* ctx, const KelReport* r) {
-    if (r->kind == 0) static_cast<std::vector<uint32_t>*>(ctx)->push_back(r->errNum);
-    return 0;
-}
-
-class Exec : public StateFixture {
+class Exec : public ScriptFixture {
 protected:
-    std::vector<uint32_t> errors;
-    HGLOBAL  buf = nullptr;
-    int      rc = 0;
-
-    void SetUp() override {
-        StateFixture::SetUp();
-        scramble_init();
-        st->reportCb = reinterpret_cast<void*>(&capture);
-        st->reportCtx = &errors;
-        st->errorMode = 1;   // @CANCEL
-        st->pendingIf = -1;
-    }
-    void TearDown() override {
-        udf_free_all(st);
-        foreach_release_all(st);
-        err_detail_free(st);
-        if (buf) lines_forget(st, buf), GlobalFree(buf);
-        StateFixture::TearDown();
-    }
-    // Runs a script (lines joined with line feeds); returns the line loop's result.
-    int Run(const std::string& text) { return rc = run_script(st, &buf, text); }
     int32_t Int(const char* name) {
         const Cell* c = VarCell(name);
         EXPECT_NE(c, nullptr) << name;
