@@ -12,6 +12,7 @@
 #include "linecache.h"
 #include <cstring>
 #include <string>
+#include <vector>
 
 // A prepared buffer (scrambled, no marker lines) holding `text`, as the line
 // loop runs it. The caller frees it.
@@ -39,6 +40,21 @@ inline int run_script(State* st, HGLOBAL* buf, const std::string& text) {
     const int rc = line_loop(st, &result, *buf, &pos, nullptr);
     cell_release(st, &result, CM_BARE);
     return rc;
+}
+
+// Bytes of the string heap in blocks that are in use (tag "5678"), the
+// control header and the end marker excluded.
+inline uint64_t heap_bytes_in_use(const State* st) {
+    uint64_t used = 0;
+    for (uint64_t b = 80; b < st->heapEnd;) {
+        const uint8_t* p = st->heapBase + b;
+        uint64_t size;
+        memcpy(&size, p + 8, sizeof size);
+        if (size == 0) break;
+        if (memcmp(p, "5678", 4) == 0) used += size;
+        b += size;
+    }
+    return used;
 }
 
 class StateFixture : public testing::Test, protected OwnedState {
@@ -72,5 +88,36 @@ protected:
         uint16_t i = var_lookup(st, name);
         VarSlot* s = i == SLOT_NONE ? nullptr : var_slot(st, i);
         return s ? slot_cell(s) : nullptr;
+    }
+};
+
+// A state that runs scripts through the line loop (Run), with the error
+// reports captured instead of shown: their numbers land in `errors`.
+class ScriptFixture : public StateFixture {
+protected:
+    std::vector<uint32_t> errors;
+    HGLOBAL buf = nullptr;
+
+    void SetUp() override {
+        StateFixture::SetUp();
+        scramble_init();
+        st->reportCb = reinterpret_cast<void*>(&capture);
+        st->reportCtx = &errors;
+        st->errorMode = 1;   // @CANCEL
+        st->pendingIf = -1;
+    }
+    void TearDown() override {
+        udf_free_all(st);
+        foreach_release_all(st);
+        if (buf) lines_forget(st, buf), GlobalFree(buf);
+        buf = nullptr;
+        StateFixture::TearDown();
+    }
+    int Run(const std::string& text) { return run_script(st, &buf, text); }
+
+private:
+    static int capture(void* ctx, const KelReport* r) {
+        if (r->kind == 0) static_cast<std::vector<uint32_t>*>(ctx)->push_back(r->errNum);
+        return 0;
     }
 };

@@ -198,15 +198,6 @@ TEST_F(Binary, HeldBuffersSurviveBinaryFreeButNotTheTearDown) {
     EXPECT_EQ(st->binSlots, nullptr);
 }
 
-TEST_F(Binary, AllocArrayRefusesAMap) {
-    Cell map;
-    cell_init(&map);
-    ASSERT_EQ(CreateMyArray(st, &map, 2, 0, 0, 0, 0, ARR_MAP, 1), 1u);
-    memcpy(&args[1], &map, sizeof map);
-    nargs = 1;
-    EXPECT_EQ(Call(KW_BINARYALLOCARRAY), 1746);
-}
-
 TEST(UncompressBuffer, InflatesInPlaceAndAppendsANul) {
     std::string text;
     for (int i = 0; i < 200; ++i) text += "binary buffers ";

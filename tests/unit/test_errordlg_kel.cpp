@@ -128,16 +128,6 @@ TEST_F(KelDialogs, ContinueRunsTheRestOfTheScript) {
     EXPECT_EQ(r.out, "before\r\nafter 1636\r\n");
 }
 
-TEST_F(KelDialogs, ExitStopsTheScript) {
-    HWND d = ShowDialog(kMinor);
-    ASSERT_NE(d, nullptr) << "no error dialog appeared";
-    EXPECT_EQ(dlg_item_text(d, IDCANCEL), "&Exit");
-    press_button(d, IDCANCEL);
-    Outcome r = Finish();
-    EXPECT_EQ(r.exitCode, 1u);
-    EXPECT_EQ(r.out, "before\r\n");
-}
-
 TEST_F(KelDialogs, FatalErrorShowsTheOneButtonDialogAndStops) {
     HWND d = ShowDialog("ErrorMode(@NOTIFY)\r\nStdOut(\"before\")\r\ny = 1 / 0\r\nStdOut(\"after\")\r\n");
     ASSERT_NE(d, nullptr) << "no error dialog appeared";

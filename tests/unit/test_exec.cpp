@@ -1,6 +1,8 @@
 // The statement executor on a real state: jump markers, the label search and
 // its patching, definition headers, and whole scripts run through the line
-// loop (structures, functions, errors), with reports captured instead of shown.
+// loop where the outcome is internal (markers, levels, the trace writer),
+// with reports captured instead of shown. What a script sees of its
+// statements is checked by tests/scripts/statements/.
 #include "fixture.h"
 #include "linecache.h"
 #include "exec.h"
@@ -12,54 +14,15 @@
 
 namespace {
 
-struct Captured {
-    std::vector<uint32_t>    errors;   // numbers of error reports
-    std::vector<std::string> boxes;    // "title|text" of other boxes
-};
-
-int capture(void* ctx, const KelReport* r) {
-    auto* c = static_cast<Captured*>(ctx);
-    if (r->kind == 0) c->errors.push_back(r->errNum);
-    else c->boxes.push_back(std::string(r->title) + "|" + r->numbered);
-    return 0;
-}
-
-class Exec : public StateFixture {
+class Exec : public ScriptFixture {
 protected:
-    Captured cap;
-    HGLOBAL  buf = nullptr;
-    int      rc = 0;
-
-    void SetUp() override {
-        StateFixture::SetUp();
-        scramble_init();
-        st->reportCb = reinterpret_cast<void*>(&capture);
-        st->reportCtx = &cap;
-        st->errorMode = 1;   // @CANCEL
-        st->pendingIf = -1;
-    }
-    void TearDown() override {
-        udf_free_all(st);
-        foreach_release_all(st);
-        err_detail_free(st);
-        if (buf) lines_forget(st, buf), GlobalFree(buf);
-        StateFixture::TearDown();
-    }
-    // A prepared buffer (scrambled, no marker lines) holding `text`.
-    HGLOBAL Buffer(const std::string& text) { return scrambled_buffer(text); }
-    // Runs a script (lines joined with line feeds); returns the line loop's result.
-    int Run(const std::string& text) { return rc = run_script(st, &buf, text); }
     int32_t Int(const char* name) {
         const Cell* c = VarCell(name);
         EXPECT_NE(c, nullptr) << name;
         return c ? c->i : INT32_MIN;
     }
-    std::string Str(const char* name) {
-        const Cell* c = VarCell(name);
-        return c && (c->type & TW_STRING) ? cell_str(st, c) : std::string("<none>");
-    }
     // The error the run stopped with (the one reported).
-    uint32_t Reported() const { return cap.errors.empty() ? 0 : cap.errors.back(); }
+    uint32_t Reported() const { return errors.empty() ? 0 : errors.back(); }
     // Byte `i` of the running buffer, decoded.
     uint8_t Byte(uint32_t i) {
         auto* p = static_cast<uint8_t*>(GlobalLock(buf));
@@ -125,19 +88,40 @@ TEST_F(Exec, DirectivesAreRecognisedByWholeWord) {
     EXPECT_EQ(directive_of("#include x"), -1);
 }
 
+// A GoTo or GoSub that found its label becomes a jump marker; the search
+// passes over function bodies; a function that returns from inside loops and
+// the GoSub's Return leave no structure open.
 TEST_F(Exec, LabelSearchSkipsBodiesAndPatchesTheStatement) {
     const std::string text =
-        "x = 0\n"
-        "GoTo down\n"                 // at position 6
-        "x = 99\n"
         "#DefineFunction f()\n"
         ":inside\n"
+        "While 1\n"
+        "For i = 1 To 2\n"
+        "Return 5\n"
+        "Next\n"
+        "EndWhile\n"
         "#EndFunction\n"
+        "x = 0\n"
+        "GoTo down\n"
+        "x = 99\n"
         ":DOWN ; the label\n"
-        "x = x + 1\n";
-    ASSERT_EQ(Run(text), 1);
-    EXPECT_EQ(Int("x"), 1);
-    EXPECT_EQ(Byte(6), JM_GOTO);     // the GoTo became a jump marker
+        "x = x + 1\n"
+        "For i = 1 To 3\n"
+        "  GoSub bump\n"
+        "Next\n"
+        "y = f()\n"
+        "Exit\n"
+        ":bump\n"
+        "x = x + i\n"
+        "Return\n";
+    EXPECT_EQ(Run(text), 0);
+    EXPECT_EQ(st->err, 9000);
+    EXPECT_EQ(Int("x"), 7);
+    EXPECT_EQ(Int("y"), 5);
+    EXPECT_EQ(st->level, 0);
+    EXPECT_EQ(st->stackCount, 0u);
+    EXPECT_EQ(Byte(text.find("GoTo")), JM_GOTO);
+    EXPECT_EQ(Byte(text.find("GoSub")), JM_GOSUB);
     uint32_t pos = 0;
     st->curBuffer = buf;
     EXPECT_EQ(label_search(st, "inside", &pos, 0, 0, buf, true), 0);
@@ -147,119 +131,26 @@ TEST_F(Exec, LabelSearchSkipsBodiesAndPatchesTheStatement) {
     EXPECT_EQ(text.substr(pos, 9), "x = x + 1");   // the line after the label
     st->curBuffer = nullptr;
 
-    // A second run of the patched buffer jumps through the marker.
+    // A second run of the patched buffer jumps through the markers.
     uint32_t start = 0;
     Cell result;
     cell_init(&result);
-    EXPECT_EQ(line_loop(st, &result, buf, &start, nullptr), 1);
-    EXPECT_EQ(Int("x"), 1);
+    EXPECT_EQ(line_loop(st, &result, buf, &start, nullptr), 0);
+    EXPECT_EQ(Int("x"), 7);
 }
 
-TEST_F(Exec, GoSubMarkerAndReturn) {
-    const std::string text =
-        "n = 0\n"
-        "For i = 1 To 3\n"
-        "  GoSub bump\n"
-        "Next\n"
-        "Exit\n"
-        ":bump\n"
-        "n = n + i\n"
-        "Return\n";
-    EXPECT_EQ(Run(text), 0);
-    EXPECT_EQ(st->err, 9000);
-    EXPECT_EQ(Int("n"), 6);
-    EXPECT_EQ(Byte(text.find("GoSub")), JM_GOSUB);
-    EXPECT_EQ(st->stackCount, 0u);
-}
-
-TEST_F(Exec, NestingLimitIsOneHundred) {
-    std::string ok, open;
-    for (int i = 0; i < 100; ++i) open += "If 1\n";
-    ok = open + "x = 1\n";
-    for (int i = 0; i < 100; ++i) ok += "EndIf\n";
-    ASSERT_EQ(Run(ok), 1);
-    EXPECT_EQ(Int("x"), 1);
-    EXPECT_EQ(st->stackCount, 0u);
-    EXPECT_EQ(Run(open + "If 1\n"), 0);
-    EXPECT_EQ(Reported(), 3353u);
-}
-
-TEST_F(Exec, FunctionLocalsRecursionAndReturnedStrings) {
-    const std::string text =
-        "#DefineFunction fact(n)\n"
-        "  If n <= 1 Then Return 1\n"
-        "  Return n * fact(n - 1)\n"
-        "#EndFunction\n"
-        "#DefineFunction greet(who)\n"
-        "  local = \"hi \" : who\n"
-        "  Return local\n"
-        "#EndFunction\n"
-        "#DefineSubroutine setg(v)\n"
-        "  g = v\n"
-        "#EndSubroutine\n"
-        "n = 5\n"
-        "r = fact(6)\n"
-        "s = greet(\"bob\")\n"
-        "setg(7)\n";
-    ASSERT_EQ(Run(text), 1) << Reported();
-    EXPECT_EQ(Int("r"), 720);
-    EXPECT_EQ(Int("n"), 5);                // the function's n was its own
-    EXPECT_EQ(Str("s"), "hi bob");         // survives the release of the local table
-    EXPECT_EQ(VarCell("local"), nullptr);
-    EXPECT_EQ(Int("g"), 7);                // a subroutine shares the caller's variables
-    EXPECT_EQ(st->level, 0);
-    EXPECT_EQ(st->stackCount, 0u);
-}
-
-TEST_F(Exec, ErrorInsideFunctionIsReportedOnce) {
+// An error inside a function is reported once (the callers stop quietly with
+// 9015); definitions left open or nested end the run without one left open.
+TEST_F(Exec, DefinitionsAndErrorsInsideThem) {
     ASSERT_EQ(Run("#DefineFunction bad()\nx = 1/0\n#EndFunction\ny = bad()\n"), 0);
-    EXPECT_EQ(cap.errors, std::vector<uint32_t>{3062});
+    EXPECT_EQ(errors, std::vector<uint32_t>{3062});
     EXPECT_EQ(st->err, 9015);
     EXPECT_EQ(st->level, 0);
-}
-
-TEST_F(Exec, ExecuteWarnsAndContinues) {
-    ASSERT_EQ(Run("Execute x = 1/0\ny = 2\n"), 1);
-    ASSERT_EQ(cap.boxes.size(), 1u);
-    // Title "EXECUTE::" and the message (the string table lives in the DLL), text the statement.
-    EXPECT_EQ(cap.boxes[0].rfind("EXECUTE::", 0), 0u);
-    EXPECT_EQ(cap.boxes[0].substr(cap.boxes[0].find('|')), "|x = 1/0");
-    EXPECT_EQ(Int("y"), 2);
-    st->executeMode = 2;
-    ASSERT_EQ(Run("Execute x = 1/0\ny = 3\n"), 1);
-    EXPECT_EQ(cap.boxes.size(), 1u);
-    EXPECT_EQ(Int("y"), 3);
-}
-
-TEST_F(Exec, UnterminatedDefinitionAndUnmatchedEnd) {
     EXPECT_EQ(Run("#DefineFunction f()\nx = 1\n"), 0);
     EXPECT_EQ(Reported(), 3723u);
     EXPECT_EQ(st->inDefinition, 0);
-    EXPECT_EQ(Run("#EndSubroutine\n"), 0);
-    EXPECT_EQ(Reported(), 3693u);
     EXPECT_EQ(Run("#DefineSubroutine s()\n#DefineCommand c\n"), 0);
     EXPECT_EQ(Reported(), 3230u);
-}
-
-TEST_F(Exec, MaximumNumberOfDefinitions) {
-    std::string text;
-    for (int i = 0; i < 513; ++i) text += "#DefineSubroutine s" + std::to_string(i) + "()\n#EndSubroutine\n";
-    EXPECT_EQ(Run(text), 0);
-    EXPECT_EQ(Reported(), 3626u);
-    EXPECT_EQ(st->udfCount, 512);
-}
-
-TEST_F(Exec, MultiLineConstantInSkippedBranchIsConsumed) {
-    const std::string text =
-        "If 0\n"
-        "  t = $\"first\n"
-        "EndIf\n"
-        "still text$\"\n"
-        "EndIf\n"
-        "x = 1\n";
-    ASSERT_EQ(Run(text), 1) << Reported();
-    EXPECT_EQ(Int("x"), 1);
-    EXPECT_EQ(VarCell("t") ? VarCell("t")->type : 0u, TW_UNINIT);
 }
 
 }  // namespace

@@ -38,16 +38,14 @@ void Put(const std::string& path, const std::string& text, int ageSeconds) {
     CloseHandle(h);
 }
 
-class FileWarn : public StateFixture {
+class FileWarn : public ScriptFixture {
 protected:
     std::string dir, src, dst;
-    HGLOBAL buf = nullptr;
 
     void SetUp() override {
-        StateFixture::SetUp();
+        ScriptFixture::SetUp();
         ASSERT_NE(use_kel_resources(), nullptr) << "the library must be built: " << kel_dll_path();
-        scramble_init();
-        st->pendingIf = -1;
+        st->reportCb = nullptr;   // the dialog is shown, not handed to a host
         char tmp[MAX_PATH];
         GetTempPathA(MAX_PATH, tmp);
         dir = std::string(tmp) + "kel_filewarn_" + std::to_string(GetCurrentProcessId());
@@ -69,12 +67,11 @@ protected:
             RemoveDirectoryA(d.c_str());
         }
         RemoveDirectoryA(dir.c_str());
-        if (buf) lines_forget(st, buf), GlobalFree(buf);
-        StateFixture::TearDown();
+        ScriptFixture::TearDown();
     }
     // Runs FileCopy of all sources with warning on; `done` becomes 1 after it.
     int Copy() {
-        return run_script(st, &buf, "FileCopy(\"" + src + "\\*.txt\", \"" + dst + "\", @TRUE)\ndone = 1\n");
+        return Run("FileCopy(\"" + src + "\\*.txt\", \"" + dst + "\", @TRUE)\ndone = 1\n");
     }
     std::string Target(char n) { return Slurp(dst + "\\" + n + ".txt"); }
     bool Done() { return find_var(st, "done", 0) >= 0; }

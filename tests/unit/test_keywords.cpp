@@ -21,16 +21,6 @@ uint32_t IndexOf(const char* name) {
     return r ? static_cast<uint32_t>(r - g_keywords) : NOKEYWORD;
 }
 
-// Checks one field of named records against expected values.
-template <class T>
-void ExpectField(std::initializer_list<std::pair<const char*, T>> expected, T KeywordRec::*field) {
-    for (const auto& [name, want] : expected) {
-        const KeywordRec* r = Find(name);
-        ASSERT_NE(r, nullptr) << name;
-        EXPECT_EQ(r->*field, want) << name;
-    }
-}
-
 bool IsReserved(const KeywordRec& r) { return strchr(r.name, '~') && r.cls == KC_FUNCTION && r.nameLen > 1; }
 
 TEST(KeywordTable, SortedByNameInByteOrderWithConsistentFields) {
@@ -78,37 +68,10 @@ TEST(KeywordTable, ClassMembership) {
     EXPECT_EQ(count[KC_COMPARE], 7);
     EXPECT_EQ(count[KC_VARNAME], 9);
     EXPECT_EQ(count[KC_STRUCT], 22);
-    for (const char* n : {"beep", "execute", "exit", "goto", "yield"}) EXPECT_EQ(Find(n)->cls, KC_COMMAND) << n;
-    for (const char* n : {"?makepointer", "drop", "isdefined", "objecttypeget", "ptrglobal", "ptrglobaldefine",
-                          "ptrglobaltest", "ptrpersistent", "vartype"})
-        EXPECT_EQ(Find(n)->cls, KC_VARNAME) << n;
-    for (const char* n : {"by", "mod", "mod=", "||", "::"}) EXPECT_EQ(Find(n)->cls, KC_OPERATOR) << n;
-    for (const char* n : {"then", "to", "endselect", "next"}) EXPECT_EQ(Find(n)->cls, KC_STRUCT) << n;
-    for (const char* n : {"?ddeserver", "?getviapointer", "?oleobject", "?setviapointer"})
-        EXPECT_EQ(Find(n)->cls, KC_FUNCTION) << n;
 }
 
-TEST(KeywordTable, ArgumentCounts) {
-    ExpectField<uint32_t>(
-        {{"addextender", 0x0201u}, {"askfiletext", 0x0104u}, {"objectclrnew", 0x0F01u},
-         {"arrayswapelements", 11u}, {"runwithlogon", 9u}, {"mapcreate", 0x0300u}, {"strsub", 3u}},
-        &KeywordRec::value);
-    std::set<std::string> any;
-    for (uint32_t i = 0; i < NKEYTOKENS; i++) {
-        const KeywordRec& r = g_keywords[i];
-        if (r.cls != KC_FUNCTION && r.cls != KC_COMMAND && r.cls != KC_VARNAME) continue;
-        uint32_t req = r.value & 0xFF, opt = (r.value >> 8) & 0xFF;
-        if (req == 255) {
-            any.insert(r.name);
-            continue;
-        }
-        EXPECT_LE(req + opt, 16u) << r.name;
-    }
-    EXPECT_EQ(any, (std::set<std::string>{"?oleobject", "average", "dllcall", "dllcallcdecl", "getobject", "max", "min",
-                                          "objectget", "objecttype", "strcat", "winclosenot"}));
-}
-
-TEST(KeywordTable, ArgumentTypeWords) {
+// At most 16 arguments (255 required: any number), each with a valid type code.
+TEST(KeywordTable, ArgumentCountsAndTypeWords) {
     const std::set<unsigned> valid = {0, 1, 2, 3, 5, 6, 7, 8, 9, 10, 15};
     for (uint32_t i = 0; i < NKEYTOKENS; i++) {
         const KeywordRec& r = g_keywords[i];
@@ -118,18 +81,13 @@ TEST(KeywordTable, ArgumentTypeWords) {
             continue;
         }
         uint32_t req = r.value & 0xFF, n = req == 255 ? 16 : req + ((r.value >> 8) & 0xFF);
+        EXPECT_LE(n, 16u);
         for (uint32_t k = 0; k < 16; k++) {
             unsigned code = static_cast<unsigned>((r.argTypes >> (4 * k)) & 0xF);
             if (k < n) EXPECT_TRUE(valid.count(code)) << "argument " << k + 1 << " code " << code;
             else EXPECT_EQ(code, 0u) << "argument " << k + 1 << " beyond the count";
         }
     }
-    // Samples: string functions keep wide input wide, paths and titles follow the system.
-    ExpectField<uint64_t>(
-        {{"strsub", 0x006u}, {"strindex", 0x0066u}, {"strcat", 0x6666666666666666u}, {"fileopen", 0x0017u},
-         {"timeformat", 0x51u}, {"binarypoke8", 0xA90u}, {"delay", 0x2u}, {"winplace", 0x70000u},
-         {"arrinfo", 0x0Fu}},
-        &KeywordRec::argTypes);
 }
 
 TEST(KeywordTable, Constants) {
@@ -147,10 +105,6 @@ TEST(KeywordTable, Constants) {
         if ((r.value & ~0x1Fu) == FLOATCONST || (r.value & ~0xFFFu) == STRINGCONST) sentinels++;
     }
     EXPECT_EQ(sentinels, 24);
-    ExpectField<uint32_t>(
-        {{"@true", 1u}, {"@false", 0u}, {"@capslock", 20u}, {"@aboveicons", 1000000001u},
-         {"@cscheckbox", 0x08000000u}, {"@wholesection", 692837u}},
-        &KeywordRec::value);
     EXPECT_EQ(static_cast<int32_t>(Find("@hidden")->value), -1);
     EXPECT_EQ(static_cast<int32_t>(Find("@regcurrent")->value), -2147483647);
     EXPECT_EQ(Find("@regclasses")->value, 0x80000000u);

@@ -8,52 +8,12 @@
 
 namespace {
 
-// Bytes of the string heap in blocks that are in use (tag "5678"), the
-// control header and the end marker excluded.
-uint64_t heap_bytes_in_use(State* st) {
-    uint64_t used = 0;
-    for (uint64_t b = 80; b < st->heapEnd;) {
-        const uint8_t* p = st->heapBase + b;
-        uint64_t size;
-        memcpy(&size, p + 8, sizeof size);
-        if (size == 0) break;
-        if (memcmp(p, "5678", 4) == 0) used += size;
-        b += size;
-    }
-    return used;
-}
-
 SIZE_T private_bytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc{};
     pmc.cb = sizeof pmc;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
     return pmc.PrivateUsage;
 }
-
-int count_errors(void* ctx, const KelReport* r) {
-    if (r->kind == 0) ++*static_cast<int*>(ctx);
-    return 0;
-}
-
-class Memory : public StateFixture {
-protected:
-    HGLOBAL buf = nullptr;
-    int errors = 0;
-    void SetUp() override {
-        StateFixture::SetUp();
-        scramble_init();
-        st->reportCb = reinterpret_cast<void*>(&count_errors);
-        st->reportCtx = &errors;
-        st->errorMode = 1;
-        st->pendingIf = -1;
-    }
-    void TearDown() override {
-        udf_free_all(st);
-        if (buf) lines_forget(st, buf), GlobalFree(buf);
-        StateFixture::TearDown();
-    }
-    int Run(const std::string& text) { return run_script(st, &buf, text); }
-};
 
 // Strings of growing and shrinking length, concatenation, string functions,
 // arrays created, filled, copied, nested and dropped, a function call with
@@ -74,11 +34,13 @@ std::string churn(int n) {
            "Drop(s, a, b, i)\n";
 }
 
+using Memory = ScriptFixture;
+
 TEST_F(Memory, StringAndArrayChurnLeavesTheHeapFlat) {
     ASSERT_EQ(Run(churn(20000)), 1) << st->err;
     ASSERT_NE(VarCell("done"), nullptr);
     ASSERT_EQ(VarCell("done")->i, 20000);
-    ASSERT_EQ(errors, 0);
+    ASSERT_TRUE(errors.empty());
     const uint64_t committed = st->heapCommitted;
     const uint64_t inUse = heap_bytes_in_use(st);
     const SIZE_T privateBefore = private_bytes();

@@ -1,5 +1,6 @@
-// Numbers as text by the Decimals setting, text as numbers, the float-to-
-// integer rules, in-place conversions and the floating-point fault slot.
+// Text as numbers, the float-to-integer rules, in-place conversions, the
+// floating-point fault slot, and the text of values that have none. Numbers
+// as text under the Decimals settings: tests/scripts/expressions/number_text.kel.
 #include "fixture.h"
 #include "eval.h"
 #include <climits>
@@ -8,144 +9,77 @@
 
 namespace {
 
-class NumText : public StateFixture {
-protected:
-    std::string F(double v, int decimals = -1) {
-        st->decimals = decimals;
-        char buf[400];
-        st->err = 0;
-        EXPECT_TRUE(float_text(st, v, buf, sizeof buf)) << v;
-        return buf;
-    }
-    std::string N(const Cell& c) {
-        char buf[400];
-        EXPECT_TRUE(number_text(st, &c, buf, sizeof buf));
-        return buf;
-    }
-};
-
-TEST_F(NumText, DefaultDecimals) {
-    EXPECT_EQ(F(2.5), "2.5");
-    EXPECT_EQ(F(100.0), "100.0");
-    EXPECT_EQ(F(1.0 / 3), "0.33333333");
-    EXPECT_EQ(F(0.0), "0.0");
-    EXPECT_EQ(F(-0.0), "0.0");
-    EXPECT_EQ(F(-2.25), "-2.25");
-    EXPECT_EQ(F(0.1 + 0.2), "0.3");
-    EXPECT_EQ(F(999999999.0), "999999999.0");
-    EXPECT_EQ(F(1e10), "1.00000000e+10");        // above 999999999: exponent form
-    EXPECT_EQ(F(0.00001), "1.00000000e-05");     // below 0.0001: exponent form
-    EXPECT_EQ(F(0.0001), "0.0001");
-}
-
-TEST_F(NumText, ExplicitDecimals) {
-    EXPECT_EQ(F(2.5, 0), "3");                   // half away from zero
-    EXPECT_EQ(F(-2.5, 0), "-3");
-    EXPECT_EQ(F(2147483647.0, 0), "2147483647");
-    EXPECT_EQ(F(3.14159, 2), "3.14");
-    EXPECT_EQ(F(1.0, 2), "1.00");
-    EXPECT_EQ(F(0.00001, 2), "0.00");            // no exponent form unless Decimals is -1
-    EXPECT_EQ(F(1e10, 3), "1.000e+10");
-    EXPECT_EQ(F(0.5, -2), "0.5");
-    EXPECT_EQ(F(0.5, -3), "5.000000e-01");
-    EXPECT_EQ(F(1e20, -2), "1e+20");
-}
+class NumText : public StateFixture {};
 
 TEST_F(NumText, NonFiniteIs1599) {
     char buf[64];
-    EXPECT_FALSE(float_text(st, std::nan(""), buf, sizeof buf));
-    EXPECT_EQ(st->err, 1599);
-    st->err = 0;
-    EXPECT_FALSE(float_text(st, HUGE_VAL, buf, sizeof buf));
-    EXPECT_EQ(st->err, 1599);
-}
-
-TEST_F(NumText, IntegersAndTheirMinimum) {
-    Cell c;
-    cell_init(&c, INT_MIN);
-    EXPECT_EQ(N(c), "-2147483648");
-    c.type = TW_INT64;
-    c.i64 = LLONG_MIN;
-    EXPECT_EQ(N(c), "-9223372036854775808");
-    c.i64 = 1234567890123LL;
-    EXPECT_EQ(N(c), "1234567890123");
-}
-
-TEST_F(NumText, DecimalsIsClamped) {
-    st->decimals = -1;
-    EXPECT_EQ(set_decimals(st, 9), -1);          // returns the previous setting
-    EXPECT_EQ(st->decimals, 8);
-    EXPECT_EQ(set_decimals(st, -4), 8);
-    EXPECT_EQ(st->decimals, -1);
-    set_decimals(st, -3);
-    EXPECT_EQ(st->decimals, -3);
-    eval_state_init(st);
-    EXPECT_EQ(st->decimals, -1);
+    for (double v : {std::nan(""), HUGE_VAL}) {
+        st->err = 0;
+        EXPECT_FALSE(float_text(st, v, buf, sizeof buf));
+        EXPECT_EQ(st->err, 1599);
+    }
 }
 
 TEST_F(NumText, IntegerTest) {
-    int64_t v;
-    bool is64;
-    EXPECT_TRUE(text_is_integer("  -12", true, &v, &is64));
-    EXPECT_EQ(v, -12);
-    EXPECT_FALSE(is64);
-    EXPECT_TRUE(text_is_integer("+7", true, &v, &is64));
-    EXPECT_EQ(v, 7);
-    EXPECT_FALSE(text_is_integer("12 ", true, &v, &is64));
-    EXPECT_FALSE(text_is_integer("", true, &v, &is64));
-    EXPECT_FALSE(text_is_integer("-", true, &v, &is64));
-    EXPECT_FALSE(text_is_integer("1.0", true, &v, &is64));
-    EXPECT_FALSE(text_is_integer("- 1", true, &v, &is64));
-    EXPECT_TRUE(text_is_integer("99999999999", true, &v, &is64));
-    EXPECT_EQ(v, 99999999999LL);
-    EXPECT_TRUE(is64);
-    EXPECT_TRUE(text_is_integer("4294967297", false, &v, &is64));   // 32-bit wrap
-    EXPECT_EQ(v, 1);
-    EXPECT_FALSE(is64);
-    EXPECT_TRUE(text_is_integer("-2147483648", true, &v, &is64));
-    EXPECT_FALSE(is64);
+    struct Case {
+        const char* text;
+        bool wide64, ok;
+        int64_t v;
+        bool is64;
+    };
+    const Case cases[] = {
+        {"  -12", true, true, -12, false}, {"+7", true, true, 7, false},
+        {"99999999999", true, true, 99999999999LL, true},
+        {"4294967297", false, true, 1, false},   // 32-bit wrap
+        {"-2147483648", true, true, INT_MIN, false},
+        {"12 ", true, false}, {"", true, false}, {"-", true, false}, {"1.0", true, false}, {"- 1", true, false},
+    };
+    for (const Case& c : cases) {
+        int64_t v = 0;
+        bool is64 = false;
+        EXPECT_EQ(text_is_integer(c.text, c.wide64, &v, &is64), c.ok) << c.text;
+        if (c.ok) EXPECT_EQ(v, c.v) << c.text;
+        if (c.ok) EXPECT_EQ(is64, c.is64) << c.text;
+    }
 }
 
 TEST_F(NumText, FloatTest) {
+    const std::pair<const char*, double> ok[] = {{".5", 0.5}, {" -1.5E3", -1500.0}, {"12", 12.0}, {"1e-400", 0.0}};
+    for (auto [text, want] : ok) {
+        double v = -1;
+        EXPECT_TRUE(text_is_float(st, text, &v)) << text;
+        EXPECT_EQ(v, want) << text;
+    }
     double v;
-    EXPECT_TRUE(text_is_float(st, ".5", &v));
-    EXPECT_EQ(v, 0.5);
-    EXPECT_TRUE(text_is_float(st, " -1.5E3", &v));
-    EXPECT_EQ(v, -1500.0);
-    EXPECT_TRUE(text_is_float(st, "12", &v));
-    EXPECT_FALSE(text_is_float(st, "1d5", &v));
-    EXPECT_FALSE(text_is_float(st, "0x10", &v));
-    EXPECT_FALSE(text_is_float(st, "inf", &v));
-    EXPECT_FALSE(text_is_float(st, "nan", &v));
-    EXPECT_FALSE(text_is_float(st, "1.5 ", &v));
-    EXPECT_FALSE(text_is_float(st, "", &v));
+    for (const char* text : {"1d5", "0x10", "inf", "nan", "1.5 ", ""}) EXPECT_FALSE(text_is_float(st, text, &v)) << text;
     EXPECT_EQ(st->err, 0);
     EXPECT_FALSE(text_is_float(st, "1e400", &v));
     EXPECT_EQ(st->err, 1342);
-    st->err = 0;
-    EXPECT_TRUE(text_is_float(st, "1e-400", &v));
-    EXPECT_EQ(v, 0.0);
 }
 
 TEST_F(NumText, FloatToIntegerRules) {
-    int64_t v;
-    bool is64;
-    EXPECT_TRUE(float_to_int(2.5, false, &v, &is64));
-    EXPECT_EQ(v, 3);
-    EXPECT_TRUE(float_to_int(-2.5, false, &v, &is64));
-    EXPECT_EQ(v, -3);
-    EXPECT_TRUE(float_to_int(2147483645.0, false, &v, &is64));
-    EXPECT_FALSE(is64);
-    EXPECT_FALSE(float_to_int(2147483646.0, false, &v, &is64));   // threshold is 2147483645.0
-    EXPECT_TRUE(float_to_int(2147483646.0, true, &v, &is64));
-    EXPECT_TRUE(is64);
-    EXPECT_EQ(v, 2147483646);
-    EXPECT_TRUE(float_to_int(-3e18 - 0.5, true, &v, &is64));
-    EXPECT_EQ(v, -3000000000000000000LL);
-    EXPECT_TRUE(float_to_int(-9223372036854775808.0, true, &v, &is64));
-    EXPECT_EQ(v, LLONG_MIN);
-    EXPECT_FALSE(float_to_int(1e19, true, &v, &is64));
-    EXPECT_FALSE(float_to_int(std::nan(""), true, &v, &is64));
+    struct Case {
+        double f;
+        bool allow64, ok;
+        int64_t v;
+        bool is64;
+    };
+    const Case cases[] = {
+        {2.5, false, true, 3, false},   {-2.5, false, true, -3, false},   // half away from zero
+        {2147483645.0, false, true, 2147483645, false},
+        {2147483646.0, false, false},   // the 32-bit threshold is 2147483645.0
+        {2147483646.0, true, true, 2147483646, true},
+        {-3e18 - 0.5, true, true, -3000000000000000000LL, true},
+        {-9223372036854775808.0, true, true, LLONG_MIN, true},
+        {1e19, true, false}, {std::nan(""), true, false},
+    };
+    for (const Case& c : cases) {
+        int64_t v = 0;
+        bool is64 = false;
+        EXPECT_EQ(float_to_int(c.f, c.allow64, &v, &is64), c.ok) << c.f;
+        if (c.ok) EXPECT_EQ(v, c.v) << c.f;
+        if (c.ok) EXPECT_EQ(is64, c.is64) << c.f;
+    }
 }
 
 TEST_F(NumText, InPlaceConversions) {

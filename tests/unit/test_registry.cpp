@@ -12,32 +12,12 @@
 
 namespace {
 
-int capture(void* ctx, const KelReport* r) {
-    static_cast<std::vector<uint32_t>*>(ctx)->push_back(r->errNum);
-    return 0;
-}
-
-class Registry : public StateFixture {
+class Registry : public ScriptFixture {
 protected:
-    std::vector<uint32_t> errors;
-    HGLOBAL buf = nullptr;
-
-    void SetUp() override {
-        StateFixture::SetUp();
-        scramble_init();
-        st->reportCb = reinterpret_cast<void*>(&capture);
-        st->reportCtx = &errors;
-        st->errorMode = 1;
-        st->pendingIf = -1;
-    }
     void TearDown() override {
         reg_teardown(st);
-        udf_free_all(st);
-        if (buf) lines_forget(st, buf), GlobalFree(buf);
-        StateFixture::TearDown();
+        ScriptFixture::TearDown();
     }
-    // Runs script lines through the line loop.
-    void Run(const std::string& text) { run_script(st, &buf, text); }
     std::wstring Text(const char* name) {
         const Cell* c = VarCell(name);
         if (c && (c->type & TW_UNICODE)) return cell_wstr(st, c);

@@ -55,72 +55,58 @@ protected:
     }
 };
 
-TEST_F(Tokenizer, OperatorsTakeTheLongestMatchWithoutBlanks) {
-    EXPECT_EQ(All("a<<=b"), (std::vector<Tok>{V("a"), K("<<=", KW_OP_SHL_ASSIGN), V("b")}));
-    EXPECT_EQ(All("a<b"), (std::vector<Tok>{V("a"), K("<", KW_OP_LT), V("b")}));
-    EXPECT_EQ(All("a<>b<=c"), (std::vector<Tok>{V("a"), K("<>", KW_OP_NE2), V("b"), K("<=", KW_OP_LE), V("c")}));
-    EXPECT_EQ(All("x**2"), (std::vector<Tok>{V("x"), K("**", KW_OP_POWER), I("2")}));
-    EXPECT_EQ(All("p::q"), (std::vector<Tok>{V("p"), K("::", KW_OP_COLONCOLON), V("q")}));
-}
-
-TEST_F(Tokenizer, ModFollowedByEqualsIsModAssign) {
-    EXPECT_EQ(All("x mod= 3"), (std::vector<Tok>{V("x"), K("mod=", KW_MOD_ASSIGN), I("3")}));
-    EXPECT_EQ(All("x MOD 3"), (std::vector<Tok>{V("x"), K("MOD", KW_MOD), I("3")}));
-    EXPECT_EQ(All("modx = 1"), (std::vector<Tok>{V("modx"), K("=", KW_OP_ASSIGN), I("1")}));
-}
-
-TEST_F(Tokenizer, KeywordsAreCaseInsensitiveAndKeepTheirSpelling) {
-    EXPECT_EQ(All("x = StrSub(Name, 1, 3)"),
-              (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), K("StrSub", KW_STRSUB), K("(", KW_OP_LPAREN),
-                                V("name"), K(",", KW_OP_COMMA), I("1"), K(",", KW_OP_COMMA), I("3"),
-                                K(")", KW_OP_RPAREN)}));
-    EXPECT_EQ(All("If @TRUE Then"), (std::vector<Tok>{K("If", KW_IF), K("@TRUE", KW_AT_TRUE), K("Then", KW_THEN)}));
-}
-
-TEST_F(Tokenizer, NumberLiterals) {
-    EXPECT_EQ(All("123"), (std::vector<Tok>{I("123")}));
-    EXPECT_EQ(All("1e5"), (std::vector<Tok>{F("1e5")}));
-    EXPECT_EQ(All("1.5E-3"), (std::vector<Tok>{F("1.5E-3")}));
-    EXPECT_EQ(All("2e+10"), (std::vector<Tok>{F("2e+10")}));
-    EXPECT_EQ(All(".5"), (std::vector<Tok>{F(".5")}));
-    EXPECT_EQ(All("5."), (std::vector<Tok>{F("5.")}));
-    // A letter that is not an exponent ends the number.
-    EXPECT_EQ(All("5abc"), (std::vector<Tok>{I("5"), V("abc")}));
-    EXPECT_EQ(All("3-1"), (std::vector<Tok>{I("3"), K("-", KW_OP_MINUS), I("1")}));
-}
-
-TEST_F(Tokenizer, MalformedNumbers) {
-    EXPECT_EQ(ErrorOf("1ex"), 3054);
-    EXPECT_EQ(ErrorOf("1e"), 3054);
-    EXPECT_EQ(ErrorOf("1e+"), 3054);
-    EXPECT_EQ(ErrorOf("1.2.3"), 3338);
-    EXPECT_EQ(ErrorOf("1e5e3"), 3339);
-    EXPECT_EQ(ErrorOf("."), 3054);
-    EXPECT_EQ(ErrorOf("x = . + 1"), 3054);
-}
-
-TEST_F(Tokenizer, StringLiterals) {
-    EXPECT_EQ(All("'it''s'"), (std::vector<Tok>{S("it's")}));
-    EXPECT_EQ(All("\"say \"\"hi\"\"\" x"), (std::vector<Tok>{S("say \"hi\""), V("x")}));
-    EXPECT_EQ(All("`a'b\"c`"), (std::vector<Tok>{S("a'b\"c")}));
-    EXPECT_EQ(All("''"), (std::vector<Tok>{S("")}));
-    // Unterminated: the literal ends with the line, without an error.
-    EXPECT_EQ(All("x = \"abc; not a comment"), (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), S("abc; not a comment")}));
-    EXPECT_EQ(st->err, 0);
-}
-
-TEST_F(Tokenizer, CommentsAndLineEnds) {
-    EXPECT_EQ(All("   ; only a comment"), std::vector<Tok>{});
-    EXPECT_EQ(All("x=1;comment"), (std::vector<Tok>{V("x"), K("=", KW_OP_ASSIGN), I("1")}));
+TEST_F(Tokenizer, TokensOfLines) {
+    using V_ = std::vector<Tok>;
+    const std::pair<std::string, V_> cases[] = {
+        // Operators take the longest match, also without blanks.
+        {"a<<=b", {V("a"), K("<<=", KW_OP_SHL_ASSIGN), V("b")}},
+        {"a<b", {V("a"), K("<", KW_OP_LT), V("b")}},
+        {"a<>b<=c", {V("a"), K("<>", KW_OP_NE2), V("b"), K("<=", KW_OP_LE), V("c")}},
+        {"x**2", {V("x"), K("**", KW_OP_POWER), I("2")}},
+        {"p::q", {V("p"), K("::", KW_OP_COLONCOLON), V("q")}},
+        {"x mod= 3", {V("x"), K("mod=", KW_MOD_ASSIGN), I("3")}},
+        {"x MOD 3", {V("x"), K("MOD", KW_MOD), I("3")}},
+        {"modx = 1", {V("modx"), K("=", KW_OP_ASSIGN), I("1")}},
+        // Keywords are found in any case and keep their spelling; names are lower-cased.
+        {"x = StrSub(Name, 1, 3)", {V("x"), K("=", KW_OP_ASSIGN), K("StrSub", KW_STRSUB), K("(", KW_OP_LPAREN),
+                                    V("name"), K(",", KW_OP_COMMA), I("1"), K(",", KW_OP_COMMA), I("3"),
+                                    K(")", KW_OP_RPAREN)}},
+        {"If @TRUE Then", {K("If", KW_IF), K("@TRUE", KW_AT_TRUE), K("Then", KW_THEN)}},
+        // Number literals; a letter that is not an exponent ends the number.
+        {"123", {I("123")}}, {"1e5", {F("1e5")}}, {"1.5E-3", {F("1.5E-3")}}, {"2e+10", {F("2e+10")}},
+        {".5", {F(".5")}}, {"5.", {F("5.")}}, {"5abc", {I("5"), V("abc")}},
+        {"3-1", {I("3"), K("-", KW_OP_MINUS), I("1")}},
+        // String literals: three quote kinds, doubled quotes; an unterminated
+        // literal ends with the line.
+        {"'it''s'", {S("it's")}}, {"\"say \"\"hi\"\"\" x", {S("say \"hi\""), V("x")}},
+        {"`a'b\"c`", {S("a'b\"c")}}, {"''", {S("")}},
+        {"x = \"abc; not a comment", {V("x"), K("=", KW_OP_ASSIGN), S("abc; not a comment")}},
+        // Comments.
+        {"   ; only a comment", {}}, {"x=1;comment", {V("x"), K("=", KW_OP_ASSIGN), I("1")}},
+        // A dotted name is one object token, also after a keyword.
+        {"obj.Method.Sub(1)", {K("obj.Method.Sub", KW_Q_OLEOBJECT), K("(", KW_OP_LPAREN), I("1"),
+                               K(")", KW_OP_RPAREN)}},
+        {"strsub.x", {K("strsub.x", KW_Q_OLEOBJECT)}},
+        {std::string(30, 'v'), {V(std::string(30, 'v').c_str())}},
+    };
+    for (const auto& [text, tokens] : cases) {
+        EXPECT_EQ(All(text.c_str()), tokens) << text;
+        EXPECT_EQ(st->err, 0) << text;
+    }
     Line("");
     EXPECT_EQ(Next().kind, TK_EOL);
     EXPECT_EQ(Next().kind, TK_EOL);   // stays at the end
     EXPECT_EQ(last, 1);
 }
 
-TEST_F(Tokenizer, UnrecognisableCharacters) {
-    EXPECT_EQ(ErrorOf("x = \\"), 3054);
-    EXPECT_EQ(ErrorOf("#"), 3054);
+TEST_F(Tokenizer, ErrorsOfLines) {
+    const std::pair<std::string, int> cases[] = {
+        {"1ex", 3054}, {"1e", 3054},   {"1e+", 3054}, {"1.2.3", 3338},     {"1e5e3", 3339},
+        {".", 3054},   {"x = . + 1", 3054}, {"x = \\", 3054}, {"#", 3054}, {std::string(31, 'v'), 3055},
+    };
+    const uint16_t used = st->varUsed;
+    for (const auto& [text, err] : cases) EXPECT_EQ(ErrorOf(text.c_str()), err) << text;
+    EXPECT_EQ(st->varUsed, used + 1);   // only "x": the long name made no slot
 }
 
 TEST_F(Tokenizer, MultilineStart) {
@@ -148,28 +134,6 @@ TEST_F(Tokenizer, NewVariablesGetUninitializedSlots) {
     EXPECT_EQ(VarCell("beta")->i, 7);
 }
 
-TEST_F(Tokenizer, VariableNameLengthLimit) {
-    std::string n30(30, 'v'), n31(31, 'v');
-    EXPECT_EQ(All(n30.c_str()), (std::vector<Tok>{V(n30.c_str())}));
-    uint16_t used = st->varUsed;
-    EXPECT_EQ(ErrorOf(n31.c_str()), 3055);
-    EXPECT_EQ(st->varUsed, used);
-}
-
-TEST_F(Tokenizer, FullVariableTableIs3097) {
-    Build(4);   // slot 0 is reserved; a table never fills its last slot
-    EXPECT_EQ(ErrorOf("a b"), 0);
-    EXPECT_EQ(ErrorOf("c"), 3097);
-}
-
-TEST_F(Tokenizer, DottedNameIsOneObjectToken) {
-    EXPECT_EQ(All("obj.Method.Sub(1)"),
-              (std::vector<Tok>{K("obj.Method.Sub", KW_Q_OLEOBJECT), K("(", KW_OP_LPAREN), I("1"),
-                                K(")", KW_OP_RPAREN)}));
-    // A keyword followed by a point is an object reference too.
-    EXPECT_EQ(All("strsub.x"), (std::vector<Tok>{K("strsub.x", KW_Q_OLEOBJECT)}));
-}
-
 TEST_F(Tokenizer, SubscriptedObjectNeedsAnArrayOrPointer) {
     // x holds no array: x[1].y is a variable followed by a subscript.
     std::vector<Tok> v = All("x[1].y");
@@ -189,47 +153,27 @@ TEST_F(Tokenizer, SubscriptedObjectNeedsAnArrayOrPointer) {
     EXPECT_EQ(v[0], V("arr"));
 }
 
+// get_token answers 3 for a "&" that takes the address of the name after it.
 TEST_F(Tokenizer, UnaryAmpersand) {
-    Line("x = &y");
-    Next();
-    Next();
-    Tok amp = Next();
-    EXPECT_EQ(amp, K("&", KW_OP_AMP));
-    EXPECT_EQ(last, 3);
-    EXPECT_EQ(st->unaryAmp, 1);
-    EXPECT_EQ(Next(), V("y"));
-    EXPECT_EQ(st->unaryAmp, 0);
-    // The name read right after a unary "&" is created as an INT holding -1.
-    EXPECT_EQ(VarCell("y")->type, TW_INT);
-    EXPECT_EQ(VarCell("y")->i, -1);
-
-    Line("a & b");
-    Next();
-    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
-    EXPECT_EQ(last, 1);
-    EXPECT_EQ(st->unaryAmp, 0);
-    EXPECT_EQ(Next(), V("b"));
-    EXPECT_EQ(VarCell("b")->type, TW_UNINIT);
-
-    for (const char* text : {"(1) & 2", "@true & 2", "a[1] & 2"}) {
-        All(text);   // fills the table, then read the operator again
+    const std::pair<const char*, int> cases[] = {
+        {"x = &y", 3}, {"f(&z)", 3}, {"a & b", 1}, {"(1) & 2", 1}, {"@true & 2", 1}, {"a[1] & 2", 1},
+        {"x = &&", 1},   // "&&" and "&=" are never unary
+    };
+    for (auto [text, want] : cases) {
+        All(text);   // the names exist on the second reading
         Line(text);
         Tok t;
         do t = Next();
-        while (t.kind != TK_EOL && t.code != KW_OP_AMP);
-        EXPECT_EQ(last, 1) << text;
+        while (t.kind != TK_EOL && t.code != KW_OP_AMP && t.code != KW_OP_ANDAND);
+        EXPECT_EQ(last, want) << text;
+        EXPECT_EQ(st->unaryAmp, want == 3 ? 1 : 0) << text;
+        Next();
+        EXPECT_EQ(st->unaryAmp, 0) << text;
     }
-    Line("f(&z)");
-    Next();
-    Next();
-    EXPECT_EQ(Next(), K("&", KW_OP_AMP));
-    EXPECT_EQ(last, 3);
-    // "&&" and "&=" are never unary.
-    Line("x = &&");
-    Next();
-    Next();
-    EXPECT_EQ(Next(), K("&&", KW_OP_ANDAND));
-    EXPECT_EQ(last, 1);
+    // The name read right after a unary "&" is created as an INT holding -1.
+    EXPECT_EQ(VarCell("y")->type, TW_INT);
+    EXPECT_EQ(VarCell("y")->i, -1);
+    EXPECT_EQ(VarCell("b")->type, TW_UNINIT);
 }
 
 TEST_F(Tokenizer, PutbackRereadsTheSameToken) {
@@ -256,18 +200,18 @@ TEST_F(Tokenizer, PutbackRereadsTheSameToken) {
     EXPECT_EQ(Next().kind, TK_EOL);
 }
 
-TEST_F(Tokenizer, PtrPersistentNamesArePrivateToTheFunction) {
+// Names read under the pointer flags of the statement executor.
+TEST_F(Tokenizer, NameModes) {
+    // PtrPersistent: the name is private to the running function.
     st->curUdf = 3;
     st->ptrPersistent = 1;
     EXPECT_EQ(All("Counter"), (std::vector<Tok>{V("?03__counter")}));
     EXPECT_NE(var_lookup(st, "?03__counter"), SLOT_NONE);
     EXPECT_EQ(var_lookup(st, "counter"), SLOT_NONE);
-    std::string n25(25, 'p'), n26(26, 'p');
-    EXPECT_EQ(ErrorOf(n25.c_str()), 0);
-    EXPECT_EQ(ErrorOf(n26.c_str()), 3055);
-}
-
-TEST_F(Tokenizer, PointerPrefixParksTheNameInSlotZero) {
+    EXPECT_EQ(ErrorOf(std::string(25, 'p').c_str()), 0);
+    EXPECT_EQ(ErrorOf(std::string(26, 'p').c_str()), 3055);
+    st->ptrPersistent = 0;
+    // A pointer prefix parks the name in slot 0 (first letter marked).
     uint16_t used = st->varUsed;
     st->ptrPrefix = 1;
     EXPECT_EQ(All("Target"), (std::vector<Tok>{V("target")}));
@@ -275,9 +219,8 @@ TEST_F(Tokenizer, PointerPrefixParksTheNameInSlotZero) {
     EXPECT_EQ(static_cast<unsigned char>(st->vars[0].name[0]), 't' | 0x80);
     EXPECT_STREQ(st->vars[0].name + 1, "arget");
     EXPECT_EQ(var_lookup(st, "target"), SLOT_NONE);
-}
-
-TEST_F(Tokenizer, MakePointerCreatesAnInt) {
+    st->ptrPrefix = 0;
+    // ?MakePointer creates the variable as an INT.
     st->makePointer = 1;
     All("fresh");
     EXPECT_EQ(VarCell("fresh")->type, TW_INT);
@@ -322,6 +265,34 @@ TEST_F(Tokenizer, HostAndExtenderFunctions) {
     EXPECT_EQ(kw_record(st, ADDONSTART + 1), nullptr);
 }
 
+TEST_F(Tokenizer, UserDefinedFunctionsTakeTheLongestWholeName) {
+    std::vector<UdfRecord> block(UDF_BLOCK);
+    auto define = [&](uint32_t i, const char* name, uint16_t params) {
+        memset(&block[i], 0, sizeof block[i]);
+        strcpy(block[i].name, name);
+        block[i].nameLen = static_cast<uint16_t>(strlen(name));
+        block[i].params = params;
+        block[i].cls = KC_FUNCTION;
+    };
+    define(0, "myfunc", 1);
+    define(1, "myfunction", 2);
+    st->udfBlocks[0] = block.data();
+    st->udfCount = 2;
+
+    EXPECT_EQ(All("MyFunction(1, 2)")[0], K("MyFunction", UDFSTART + 1));
+    EXPECT_EQ(All("myfunc(1)")[0], K("myfunc", UDFSTART));
+    EXPECT_EQ(All("myfuncx")[0], V("myfuncx"));
+    const KeywordRec* r = kw_record(st, UDFSTART + 1);
+    ASSERT_NE(r, nullptr);
+    EXPECT_STREQ(r->name, "myfunction");
+    EXPECT_EQ(r->value, 2u);
+    EXPECT_EQ(r->argTypes, ~0ull);
+    EXPECT_STREQ(kw_name(st, UDFSTART), "myfunc");
+    EXPECT_EQ(kw_record(st, UDFSTART + 2), nullptr);
+    st->udfBlocks[0] = nullptr;
+    st->udfCount = 0;
+}
+
 }  // namespace
 
 // ---- percent substitution ----
@@ -339,49 +310,39 @@ protected:
     }
 };
 
-TEST_F(Percent, VariablesAreReplacedByTheirValues) {
+TEST_F(Percent, SubstitutionsAndErrors) {
     SetString("name", "World");
     SetInt("count", 42);
-    EXPECT_EQ(Subst("Message('x', 'Hello %Name%, %count% times')"), 2);
-    EXPECT_STREQ(line, "Message('x', 'Hello World, 42 times')");
-}
-
-TEST_F(Percent, DoublePercentAndLinesWithoutPercent) {
-    EXPECT_EQ(Subst("x = '100%% sure'"), 2);
-    EXPECT_STREQ(line, "x = '100% sure'");
-    EXPECT_EQ(Subst("x = 'plain'"), 1);
-    EXPECT_STREQ(line, "x = 'plain'");
-}
-
-TEST_F(Percent, NamesWithoutValueVanishOrGiveControlCharacters) {
-    EXPECT_EQ(Subst("a%nothing%b"), 2);
-    EXPECT_STREQ(line, "ab");
-    var_create(st, "declared", TW_UNINIT);   // a slot without a value still vanishes
-    EXPECT_EQ(Subst("a%declared%b"), 2);
-    EXPECT_STREQ(line, "ab");
-    EXPECT_EQ(Subst("[%@TAB%|%@crlf%|%@Cr%|%@LF%]"), 2);
-    EXPECT_STREQ(line, "[\t|\r\n|\r|\n]");
+    var_create(st, "declared", TW_UNINIT);   // a slot without a value vanishes too
+    SetString("big", std::string(1500, 'b'));
+    struct Case {
+        std::string text;
+        int rc;             // 0 error, 1 no percent sign, 2 substituted
+        std::string out;    // the line after it, or the error number
+    };
+    const Case cases[] = {
+        {"Message('x', 'Hello %Name%, %count% times')", 2, "Message('x', 'Hello World, 42 times')"},
+        {"x = '100%% sure'", 2, "x = '100% sure'"},
+        {"x = 'plain'", 1, "x = 'plain'"},
+        {"a%nothing%b", 2, "ab"},
+        {"a%declared%b", 2, "ab"},
+        {"[%@TAB%|%@crlf%|%@Cr%|%@LF%]", 2, "[\t|\r\n|\r|\n]"},
+        {"50% off", 0, "3048"},
+        {"x = %name", 0, "3048"},
+        {"%" + std::string(31, 'n') + "%", 0, "3047"},
+        {"%" + std::string(30, 'n') + "%", 2, ""},
+        {"%big%%big%", 0, "3101"},
+        {"%big%" + std::string(548, 'c'), 2, std::string(1500, 'b') + std::string(548, 'c')},   // 2048
+        {"%big%" + std::string(549, 'c'), 0, "3101"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Subst(c.text), c.rc) << c.text;
+        EXPECT_EQ(c.rc ? std::string(line) : std::to_string(st->err), c.out) << c.text;
+    }
     // A variable that holds a value wins over the control names.
     SetString("@tab", "T");
     EXPECT_EQ(Subst("%@tab%"), 2);
     EXPECT_STREQ(line, "T");
-}
-
-TEST_F(Percent, Errors) {
-    EXPECT_EQ(Subst("50% off"), 0);
-    EXPECT_EQ(st->err, 3048);
-    EXPECT_EQ(Subst("x = %name"), 0);
-    EXPECT_EQ(st->err, 3048);
-    EXPECT_EQ(Subst("%" + std::string(31, 'n') + "%"), 0);
-    EXPECT_EQ(st->err, 3047);
-    EXPECT_EQ(Subst("%" + std::string(30, 'n') + "%"), 2);
-    SetString("big", std::string(1500, 'b'));
-    EXPECT_EQ(Subst("%big%%big%"), 0);
-    EXPECT_EQ(st->err, 3101);
-    EXPECT_EQ(Subst("%big%" + std::string(548, 'c')), 2);   // exactly 2048 characters
-    EXPECT_EQ(strlen(line), 2048u);
-    EXPECT_EQ(Subst("%big%" + std::string(549, 'c')), 0);
-    EXPECT_EQ(st->err, 3101);
 }
 
 // Private helper to tokenize with the test class of the tokenizer.
@@ -407,28 +368,27 @@ TEST_F(Percent, IncludeLineBecomesACallWhenEnabled) {
     EXPECT_EQ(Subst("#include \"lib.kel\""), 1);   // not enabled
     EXPECT_STREQ(line, "#include \"lib.kel\"");
     st->options = 2;
-    EXPECT_EQ(Subst("#INCLUDE 'lib.kel'  "), 2);
-    EXPECT_EQ(std::string(line), "Call(\"" + lib + "\",``)");
-    // Not found next to the script: the name stays as written.
-    EXPECT_EQ(Subst("#include other.kel"), 2);
-    EXPECT_STREQ(line, "Call(\"other.kel\",``)");
-    EXPECT_EQ(Subst("#include\tC:\\x\\y.kel"), 2);
-    EXPECT_STREQ(line, "Call(\"C:\\x\\y.kel\",``)");
+    SetString("f", "sub.kel");
+    const std::pair<const char*, std::string> cases[] = {
+        {"#INCLUDE 'lib.kel'  ", "Call(\"" + lib + "\",``)"},
+        {"#include other.kel", "Call(\"other.kel\",``)"},   // not found next to the script: as written
+        {"#include a", "Call(\"a\",``)"},                   // ten characters are enough
+        {"#include %f%", "Call(\"sub.kel\",``)"},           // substitution comes first
+        {"#include\tC:\\x\\y.kel", "Call(\"C:\\x\\y.kel\",``)"},
+        {"#include ", ""},                                  // too short: left alone
+        {"#includes x.kel", ""},                            // no blank after the word
+    };
+    for (const auto& [text, call] : cases) {
+        EXPECT_EQ(Subst(text), call.empty() ? 1 : 2) << text;
+        if (!call.empty()) EXPECT_EQ(std::string(line), call) << text;
+    }
     // The result is an ordinary statement.
+    Subst("#include\tC:\\x\\y.kel");
     std::vector<Tok> t = Tokens(st, line);
     ASSERT_EQ(t.size(), 6u);
     EXPECT_EQ(t[0].code, KW_CALL);
     EXPECT_EQ(t[2].text, "C:\\x\\y.kel");
     EXPECT_EQ(t[4].text, "");
-    // Too short, or no blank after the word: left alone.
-    EXPECT_EQ(Subst("#include "), 1);
-    EXPECT_EQ(Subst("#include a"), 2);   // ten characters are enough
-    EXPECT_STREQ(line, "Call(\"a\",``)");
-    EXPECT_EQ(Subst("#includes x.kel"), 1);
-    // Substitution happens before the include check.
-    SetString("f", "sub.kel");
-    EXPECT_EQ(Subst("#include %f%"), 2);
-    EXPECT_STREQ(line, "Call(\"sub.kel\",``)");
 
     DeleteFileA(lib.c_str());
     RemoveDirectoryA(base.c_str());
@@ -446,6 +406,7 @@ protected:
     // Prepares a script buffer, reads lines up to the one holding $" and
     // tokenizes it up to the multi-line token.
     void Start(const std::string& script) {
+        if (buf) lines_forget(st, buf), GlobalFree(buf);
         buf = GlobalAlloc(GMEM_MOVEABLE, script.size() + 1);
         memcpy(GlobalLock(buf), script.c_str(), script.size() + 1);
         GlobalUnlock(buf);
@@ -478,87 +439,36 @@ TEST_F(Multiline, SpansLinesWithDoubledColonsAndNumberSigns) {
     EXPECT_EQ(NextLine(), "after");
 }
 
-TEST_F(Multiline, OneLineAndCrLfLineEnds) {
-    Start("y = $\"abc$\"\n");
-    Cell c;
-    ASSERT_TRUE(read_multiline(st, &c));
-    EXPECT_EQ(Text(c), "abc");
-    cell_release(st, &c, CM_BARE);
-
-    Start("y = $\"a\r\nb \r\n$\"\r\n");
-    ASSERT_TRUE(read_multiline(st, &c));
-    EXPECT_EQ(Text(c), "a\nb \n");
-    cell_release(st, &c, CM_BARE);
-}
-
-TEST_F(Multiline, SingleColonOrNumberSignIs3605) {
-    for (const char* script : {"x = $\"a: b$\"\n", "x = $\"line\n#5$\"\n"}) {
-        Start(script);
-        Cell c;
-        EXPECT_FALSE(read_multiline(st, &c));
-        EXPECT_EQ(st->err, 3605);
-        ASSERT_NE(st->detail, nullptr);
-        EXPECT_NE(strstr(st->detail, "Check for colons (:) and number signs (#) in multiline strings (Use :: and ##)"),
-                  nullptr);
-        err_detail_free(st);
-        GlobalFree(buf);
-        buf = nullptr;
-    }
-}
-
-TEST_F(Multiline, MissingCloseIs3059) {
-    Start("x = $\"never\nclosed\n");
-    Cell c;
-    EXPECT_FALSE(read_multiline(st, &c));
-    EXPECT_EQ(st->err, 3059);
-}
-
-TEST_F(Multiline, LongConstantGrowsPastOneStep) {
-    std::string script = "x = $\"";
-    std::string expect;
-    for (int i = 0; i < 300; i++) {
+TEST_F(Multiline, ConstantsAndErrors) {
+    std::string longScript = "x = $\"", longText;
+    for (int i = 0; i < 300; i++) {   // grows past one step of the buffer
         std::string l(60, static_cast<char>('a' + i % 26));
-        script += l + "\n";
-        expect += l + "\n";
+        longScript += l + "\n";
+        longText += l + "\n";
     }
-    script += "$\"\n";
-    Start(script);
-    Cell c;
-    ASSERT_TRUE(read_multiline(st, &c));
-    EXPECT_EQ(Text(c), expect);
-    cell_release(st, &c, CM_BARE);
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(Tokenizer, UserDefinedFunctionsTakeTheLongestWholeName) {
-    std::vector<UdfRecord> block(UDF_BLOCK);
-    auto define = [&](uint32_t i, const char* name, uint16_t params) {
-        memset(&block[i], 0, sizeof block[i]);
-        strcpy(block[i].name, name);
-        block[i].nameLen = static_cast<uint16_t>(strlen(name));
-        block[i].params = params;
-        block[i].cls = KC_FUNCTION;
+    longScript += "$\"\n";
+    const char kHint[] = "Check for colons (:) and number signs (#) in multiline strings (Use :: and ##)";
+    struct Case {
+        std::string script, text;   // the text, or the error number
+        const char* detail = nullptr;
     };
-    define(0, "myfunc", 1);
-    define(1, "myfunction", 2);
-    st->udfBlocks[0] = block.data();
-    st->udfCount = 2;
-
-    EXPECT_EQ(All("MyFunction(1, 2)")[0], K("MyFunction", UDFSTART + 1));
-    EXPECT_EQ(All("myfunc(1)")[0], K("myfunc", UDFSTART));
-    EXPECT_EQ(All("myfuncx")[0], V("myfuncx"));
-    const KeywordRec* r = kw_record(st, UDFSTART + 1);
-    ASSERT_NE(r, nullptr);
-    EXPECT_STREQ(r->name, "myfunction");
-    EXPECT_EQ(r->value, 2u);
-    EXPECT_EQ(r->argTypes, ~0ull);
-    EXPECT_STREQ(kw_name(st, UDFSTART), "myfunc");
-    EXPECT_EQ(kw_record(st, UDFSTART + 2), nullptr);
-    st->udfBlocks[0] = nullptr;
-    st->udfCount = 0;
+    const Case cases[] = {
+        {"y = $\"abc$\"\n", "abc"},
+        {"y = $\"a\r\nb \r\n$\"\r\n", "a\nb \n"},
+        {longScript, longText},
+        {"x = $\"a: b$\"\n", "3605", kHint},
+        {"x = $\"line\n#5$\"\n", "3605", kHint},
+        {"x = $\"never\nclosed\n", "3059"},
+    };
+    for (const Case& c : cases) {
+        Start(c.script);
+        Cell r;
+        const bool ok = read_multiline(st, &r);
+        EXPECT_EQ(ok ? Text(r) : std::to_string(st->err), c.text) << c.script;
+        if (ok) cell_release(st, &r, CM_BARE);
+        if (c.detail) EXPECT_NE(strstr(st->detail ? st->detail : "", c.detail), nullptr) << c.script;
+        err_detail_free(st);
+    }
 }
 
 }  // namespace

@@ -15,33 +15,23 @@
 
 namespace {
 
-int ignore_report(void*, const KelReport*) { return 0; }
-
-class Trace : public StateFixture {
+class Trace : public ScriptFixture {
 protected:
-    HGLOBAL buf = nullptr;
-    char    file[MAX_PATH] = "";
+    char file[MAX_PATH] = "";
 
     void SetUp() override {
-        StateFixture::SetUp();
+        ScriptFixture::SetUp();
         ASSERT_NE(use_kel_resources(), nullptr) << "the library must be built: " << kel_dll_path();
-        scramble_init();
-        st->reportCb = reinterpret_cast<void*>(&ignore_report);
-        st->errorMode = EM_CANCEL;
-        st->pendingIf = -1;
         char dir[MAX_PATH];
         GetTempPathA(MAX_PATH, dir);
         GetTempFileNameA(dir, "ktr", 0, file);
     }
     void TearDown() override {
         trace_teardown(st);
-        udf_free_all(st);
-        if (buf) GlobalFree(buf);
         DeleteFileA(file);
         g_debugStep = nullptr;
-        StateFixture::TearDown();
+        ScriptFixture::TearDown();
     }
-    int Run(const std::string& text) { return run_script(st, &buf, text); }
     // Every variable as "name=type:value", and how the run ended.
     std::string Outcome(int rc) {
         std::string out = "rc=" + std::to_string(rc) + " err=" + std::to_string(st->err) +

@@ -79,29 +79,25 @@ protected:
 
 // ---- variables ----
 
-TEST_F(Values, ReservedSlotZero) {
+// Slot 0 is reserved; names are stored lower-cased, found in any case, and
+// have at most 30 characters.
+TEST_F(Values, ReservedSlotZeroAndNames) {
     VarSlot* s = var_slot(st, 0);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->name[0], 0);
     EXPECT_EQ(slot_cell(s)->type, TW_UNINIT);
     EXPECT_EQ(slot_cell(s)->i, -1);
     EXPECT_EQ(st->varUsed, 1);
-}
 
-TEST_F(Values, NamesDifferingOnlyInCaseAreOneVariable) {
     uint16_t i = var_create(st, "abc", TW_UNINIT);
     EXPECT_EQ(var_lookup(st, "ABC"), i);
     EXPECT_EQ(var_lookup(st, "aBc"), i);
     EXPECT_EQ(var_create(st, "ABC", TW_UNINIT), i);
     EXPECT_EQ(st->varUsed, 2);
     EXPECT_STREQ(var_slot(st, i)->name, "abc");
-    Set("ABC", Int(7));
-    EXPECT_EQ(VarCell(static_cast<uint16_t>(find_var(st, "abc", 0)))->i, 7);
-}
 
-TEST_F(Values, NamesUpToThirtyCharacters) {
     std::string thirty(30, 'v'), longer(31, 'v');
-    uint16_t i = var_create(st, thirty.c_str(), TW_UNINIT);
+    i = var_create(st, thirty.c_str(), TW_UNINIT);
     ASSERT_NE(i, SLOT_NONE);
     EXPECT_EQ(var_lookup(st, thirty.c_str()), i);
     EXPECT_EQ(var_create(st, longer.c_str(), TW_UNINIT), SLOT_NONE);
@@ -343,45 +339,31 @@ TEST_F(Values, CallDepthIsLimitedTo101Scopes) {
     EXPECT_EQ(st->level, 100);
 }
 
-TEST_F(Values, PointerTextRoundTrip) {
+TEST_F(Values, PointerTexts) {
     Set("target", Int(5));
-    char p[96];
-    int n = varptr_format(st, 0, "target", p, sizeof p);
-    ASSERT_EQ(n, 45 + 6);
-    EXPECT_EQ(std::string(p, 13), "#VAR$PTR#0000");
+    char p[96], name[32];
     uint16_t level = 99;
-    char name[32];
+    ASSERT_EQ(varptr_format(st, 0, "target", p, sizeof p), 45 + 6);
+    EXPECT_EQ(std::string(p, 13), "#VAR$PTR#0000");
+    const std::string good(p);
     EXPECT_EQ(varptr_parse(st, p, &level, name), 0);
     EXPECT_EQ(level, 0);
     EXPECT_STREQ(name, "target");
-
-    std::string upper = std::string(p, 45) + "TarGet";
-    EXPECT_EQ(varptr_parse(st, upper.c_str(), &level, name), 0);
+    EXPECT_EQ(varptr_parse(st, (good.substr(0, 45) + "TarGet").c_str(), &level, name), 0);
     EXPECT_STREQ(name, "target");
-}
 
-TEST_F(Values, MalformedPointerTexts) {
-    char p[96], name[32];
-    uint16_t level;
-    varptr_format(st, 0, "v", p, sizeof p);
-    std::string good(p);
-
-    EXPECT_EQ(varptr_parse(st, std::string(good, 0, 37).c_str(), &level, name), 3813);
-    EXPECT_EQ(varptr_parse(st, (good + std::string(76 - good.size(), 'a')).c_str(), &level, name), 3813);
-    EXPECT_EQ(varptr_parse(st, ("#VAR$PTX#" + good.substr(9)).c_str(), &level, name), 3813);
-    EXPECT_EQ(varptr_parse(st, "plain text that is long enough to be one", &level, name), 3813);
-    // Passes the length and prefix tests but cannot name a live scope.
-    EXPECT_EQ(varptr_parse(st, std::string(good, 0, 38).c_str(), &level, name), 3814);
-    std::string tampered = good;
-    tampered[30] = tampered[30] == '0' ? '1' : '0';     // inside the serial
-    EXPECT_EQ(varptr_parse(st, tampered.c_str(), &level, name), 3814);
-    std::string deep = good;
-    deep.replace(9, 4, "0065");                     // level 101
-    EXPECT_EQ(varptr_parse(st, deep.c_str(), &level, name), 3814);
-    std::string notHex = good;
-    notHex[20] = 'G';
-    EXPECT_EQ(varptr_parse(st, notHex.c_str(), &level, name), 3814);
-    EXPECT_EQ(varptr_parse(st, good.c_str(), &level, name), 0);
+    auto with = [&](size_t at, const std::string& text) { return std::string(good).replace(at, text.size(), text); };
+    const std::pair<std::string, int> bad[] = {
+        {good.substr(0, 37), 3813},                              // too short
+        {good + std::string(76 - good.size(), 'a'), 3813},       // too long
+        {with(0, "#VAR$PTX#"), 3813},                            // no prefix
+        {"plain text that is long enough to be one", 3813},
+        {good.substr(0, 38), 3814},                              // passes the length and prefix tests, no name
+        {with(30, good[30] == '0' ? "1" : "0"), 3814},           // another serial
+        {with(9, "0065"), 3814},                                 // level 101
+        {with(20, "G"), 3814},                                   // not hexadecimal
+    };
+    for (const auto& [text, err] : bad) EXPECT_EQ(varptr_parse(st, text.c_str(), &level, name), err) << text;
 }
 
 TEST_F(Values, PointerIntoAReturnedScopeIsInvalid) {
@@ -401,18 +383,20 @@ TEST_F(Values, PointerIntoAReturnedScopeIsInvalid) {
 
 // ---- arrays ----
 
-TEST_F(Values, ArrayDimensionErrors) {
-    Cell c = Int(42);
-    EXPECT_EQ(CreateMyArray(st, &c, 3, 0, 2, 0, 0, 0, 3), 0xFFFFFFFFu);
-    EXPECT_EQ(st->err, 1630);
-    EXPECT_EQ(CreateMyArray(st, &c, 0x80000000u, 0, 0, 0, 0, 0, 1), 0xFFFFFFFFu);
-    EXPECT_EQ(st->err, 1628);
-    EXPECT_EQ(CreateMyArray(st, &c, 2, 2, 2, 2, 0x80000000u, 0, 5), 0xFFFFFFFFu);
-    EXPECT_EQ(st->err, 1628);
-    EXPECT_EQ(CreateMyArray(st, &c, 100000, 100000, 0, 0, 0, 0, 2), 0xFFFFFFFFu);
-    EXPECT_EQ(st->err, 1644);
-    EXPECT_EQ(c.type, TW_INT);                     // the cell is untouched on error
-    EXPECT_EQ(c.i, 42);
+TEST_F(Values, ArrayDimensionErrorsLeaveTheCell) {
+    struct { uint32_t d1, d2, d3, d4, d5, count; uint16_t err; } cases[] = {
+        {3, 0, 2, 0, 0, 3, 1630},            // a zero dimension before a non-zero one
+        {0x80000000u, 0, 0, 0, 0, 1, 1628},
+        {2, 2, 2, 2, 0x80000000u, 5, 1628},
+        {100000, 100000, 0, 0, 0, 2, 1644},  // too many elements
+    };
+    for (auto k : cases) {
+        Cell c = Int(42);
+        EXPECT_EQ(CreateMyArray(st, &c, k.d1, k.d2, k.d3, k.d4, k.d5, 0, k.count), 0xFFFFFFFFu);
+        EXPECT_EQ(st->err, k.err) << k.d1;
+        EXPECT_EQ(c.type, TW_INT);
+        EXPECT_EQ(c.i, 42);
+    }
 }
 
 TEST_F(Values, ZeroDimensionArrayIsEmpty) {

@@ -378,7 +378,6 @@ void reset() {
 }
 
 void fail_at(int kind, uint64_t n) { g_failAt[kind] = n; }
-uint64_t count(int kind) { return g_counts[kind]; }
 Fired fired() { return g_fired; }
 void record_paths(bool on) { g_record = on; }
 const std::vector<uint32_t>& paths(int kind) { return g_paths[kind]; }
@@ -404,9 +403,6 @@ std::string describe_path(uint32_t path) {
 std::string describe_site(uint32_t site) {
     return site && site <= g_siteList.size() ? describe_address(g_siteList[site - 1]) : "?";
 }
-
-size_t path_total() { return g_pathList.size(); }
-size_t site_total() { return g_siteList.size(); }
 
 std::vector<LiveBlock> live_blocks() {
     Busy busy;

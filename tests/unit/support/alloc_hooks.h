@@ -66,7 +66,6 @@ private:
 void reset();
 // The n-th allocation (1-based) of `kind` fails; 0 for none.
 void fail_at(int kind, uint64_t n);
-uint64_t count(int kind);
 
 struct Fired {
     bool     fired = false;
@@ -84,8 +83,6 @@ const std::vector<uint32_t>& paths(int kind);
 uint32_t site_of(uint32_t path);
 std::string describe_path(uint32_t path);
 std::string describe_site(uint32_t site);
-size_t path_total();
-size_t site_total();
 
 // Blocks allocated inside armed scopes and not freed since.
 struct LiveBlock {
