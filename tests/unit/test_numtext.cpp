@@ -11,6 +11,19 @@ namespace {
 
 class NumText : public StateFixture {};
 
+// Runs one integer-reading rule over a table of cases: whether it succeeds,
+// and then the value and whether it needed 64 bits.
+template <class C, size_t N, class Rule>
+void check_integer_cases(const C (&cases)[N], Rule rule) {
+    for (const C& c : cases) {
+        int64_t v = 0;
+        bool is64 = false;
+        EXPECT_EQ(rule(c, &v, &is64), c.ok) << ::testing::PrintToString(c.in);
+        if (c.ok) EXPECT_EQ(v, c.v) << ::testing::PrintToString(c.in);
+        if (c.ok) EXPECT_EQ(is64, c.is64) << ::testing::PrintToString(c.in);
+    }
+}
+
 TEST_F(NumText, NonFiniteIs1599) {
     char buf[64];
     for (double v : {std::nan(""), HUGE_VAL}) {
@@ -22,7 +35,7 @@ TEST_F(NumText, NonFiniteIs1599) {
 
 TEST_F(NumText, IntegerTest) {
     struct Case {
-        const char* text;
+        const char* in;
         bool wide64, ok;
         int64_t v;
         bool is64;
@@ -34,13 +47,7 @@ TEST_F(NumText, IntegerTest) {
         {"-2147483648", true, true, INT_MIN, false},
         {"12 ", true, false}, {"", true, false}, {"-", true, false}, {"1.0", true, false}, {"- 1", true, false},
     };
-    for (const Case& c : cases) {
-        int64_t v = 0;
-        bool is64 = false;
-        EXPECT_EQ(text_is_integer(c.text, c.wide64, &v, &is64), c.ok) << c.text;
-        if (c.ok) EXPECT_EQ(v, c.v) << c.text;
-        if (c.ok) EXPECT_EQ(is64, c.is64) << c.text;
-    }
+    check_integer_cases(cases, [](const Case& c, int64_t* v, bool* is64) { return text_is_integer(c.in, c.wide64, v, is64); });
 }
 
 TEST_F(NumText, FloatTest) {
@@ -59,7 +66,7 @@ TEST_F(NumText, FloatTest) {
 
 TEST_F(NumText, FloatToIntegerRules) {
     struct Case {
-        double f;
+        double in;
         bool allow64, ok;
         int64_t v;
         bool is64;
@@ -73,13 +80,7 @@ TEST_F(NumText, FloatToIntegerRules) {
         {-9223372036854775808.0, true, true, LLONG_MIN, true},
         {1e19, true, false}, {std::nan(""), true, false},
     };
-    for (const Case& c : cases) {
-        int64_t v = 0;
-        bool is64 = false;
-        EXPECT_EQ(float_to_int(c.f, c.allow64, &v, &is64), c.ok) << c.f;
-        if (c.ok) EXPECT_EQ(v, c.v) << c.f;
-        if (c.ok) EXPECT_EQ(is64, c.is64) << c.f;
-    }
+    check_integer_cases(cases, [](const Case& c, int64_t* v, bool* is64) { return float_to_int(c.in, c.allow64, v, is64); });
 }
 
 TEST_F(NumText, InPlaceConversions) {
